@@ -1,0 +1,36 @@
+// Process-wide settings of the driver and the run list.
+#pragma once
+
+#include <cstdio>
+
+#include "glm/state.h"
+
+extern int Verbose;
+extern float S_divisor;
+extern int BLOCK_SIZE;
+extern int resels;
+
+// One run of the analysis, in control-file order.
+struct RunEntry {
+    char fmri_file[NAME_SIZE];
+    char event_file[NAME_SIZE];
+    std::FILE *stream;
+    int nx, ny, nz;
+    int nt;
+    int byte_order;
+    int file_type;
+    int storage_type;
+    long long data_offset;  // byte position of the first sample
+    float multiplier;
+    float resolution[3];
+    float origin[3];
+    float direction[3];
+    float time_step;
+    RunEntry *next;
+};
+
+// The first run entry is the global itself; further entries are linked behind it.
+extern RunEntry file_list_root;
+
+// Builds the run list from the run names of the control file.
+void build_run_list();

@@ -1,0 +1,3 @@
+#include "driver/options.h"
+
+int main(int argc, char **argv) { return run_program(argc, argv); }

@@ -1,0 +1,10 @@
+// Output volumes: xdisplay or NIfTI-1 headers and the result maps.
+#pragma once
+
+#include <cstdio>
+
+// Output kinds: -1 16-bit samples, 0 float samples, 1 float samples with the
+// degrees-of-freedom extension.
+int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream);
+int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream);
+int write_output_files(int nconditions);

@@ -1,0 +1,8 @@
+// Run set-up and block reading of the runs' image data.
+#pragma once
+
+#include "driver/globals.h"
+
+int initialize_runs(int *total_time_points);
+int read_volume(RunEntry *run, int t, float *out);
+int read_block_vector(float *out, int first_voxel, int *count);

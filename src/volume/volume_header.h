@@ -1,0 +1,77 @@
+// The record that describes one image volume file, and the readers that fill
+// it from xdisplay, NIfTI-1 and freesurfer headers.
+#pragma once
+
+#include "glm/state.h"
+
+struct Mat44 {
+    float m[4][4];
+};
+
+// File type codes, from the file name's extension.
+enum FileType {
+    FILE_UNKNOWN = -1,
+    FILE_BSHORT = 1,
+    FILE_BFLOAT = 2,
+    FILE_BLONG = 3,
+    FILE_USHORT = 4,
+    FILE_BDOUBLE = 6,
+    FILE_NII = 7,
+    FILE_IMG = 8,
+    FILE_FREESURFER = 9,
+};
+
+// Storage type codes of the samples.
+enum StorageType {
+    STORAGE_UNKNOWN = -1,
+    STORAGE_SHORT = 1,
+    STORAGE_FLOAT = 2,
+    STORAGE_LONG = 3,
+    STORAGE_USHORT = 4,
+    STORAGE_UCHAR = 5,
+    STORAGE_DOUBLE = 6,
+};
+
+struct VolumeHeader {
+    char file_name[NAME_SIZE];
+    int nx, ny, nz;
+    float resolution[3];
+    float origin[3];
+    float direction[3];
+    float extent[3];
+    float time_step;
+    int nt;
+    int slice_size;
+    int volume_size;
+    int total_size;
+    int byte_order;  // 1 least significant byte first, 0 most significant first
+    Mat44 voxel_to_world;
+    Mat44 world_to_voxel;
+    int oblique;
+    int file_type;
+    int storage_type;
+    int data_kind;  // 0 magnitude, 1 complex, 2 magnitude-phase, 3 vector
+    int dof;
+    float data_offset;
+    float scale_slope, scale_inter;
+    float qfac;
+    float quatern[3];
+    int registration;
+};
+
+int read_volume_header(int verbose, const char *file_name, VolumeHeader *header);
+int read_xdisplay_header(const char *file_name, VolumeHeader *header);
+int decode_xdisplay_header_keyword(char *line, VolumeHeader *header);
+int read_nifti_header(int verbose, const char *file_name, VolumeHeader *header);
+int read_freesurfer_header(const char *file_name, VolumeHeader *header);
+
+int get_extension(char *file_name, int *file_type, char *scratch);
+int replace_extension(const char *file_name, int *file_type, const char *new_extension, char *result);
+
+int machine_byte_order();
+void swap_16(void *two_bytes);
+void swap_32(void *four_bytes);
+
+Mat44 scale_and_shift_to_mat44(const float resolution[3], const float origin[3], const float direction[3]);
+Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const float row_z[4]);
+Mat44 invert_mat44(const Mat44 &m);
