@@ -1,5 +1,6 @@
-// Operations of the main sequence that this build does not provide yet. Each
-// reports that plainly and fails, so that no run pretends to have worked.
+// Operations that this build does not provide yet. Each reports that plainly
+// and fails, so that no run pretends to have worked. They are weak symbols: a
+// real definition anywhere in the program replaces them.
 #include <cstdio>
 
 #include "driver/ar_maps.h"
@@ -15,6 +16,8 @@
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
 
+#define PENDING __attribute__((weak))
+
 namespace {
 int not_available(const char *what) {
     std::printf("Error: %s is not available in this version of the program.\n", what);
@@ -22,19 +25,19 @@ int not_available(const char *what) {
 }
 }  // namespace
 
-int GLM_read_control_file(const char *, int) { return not_available("reading GLM control files"); }
-int initialize_runs(int *) { return not_available("the run set-up"); }
-int read_overlay_list(const char *) { return not_available("the overlay list reader"); }
-int read_ROIs() { return not_available("the ROI reader"); }
-int GLM_define_basis_functions() { return not_available("the design matrix"); }
-void GLM_describe_basis_functions() {}
-void GLM_describe_conditions() {}
-void GLM_describe_input_files() {}
-int GLM_define_conditions(int, const char *, int *) { return not_available("the conditions"); }
-int analyze_AR_noise() { return not_available("the AR noise maps"); }
-int analyze_ROIs() { return not_available("the ROI analysis"); }
-int analyze_runs(int, int, int) { return not_available("the voxel-wise analysis"); }
-int write_output_files(int) { return not_available("writing output maps"); }
-int help_menu(int, const char *) { return not_available("the help menu"); }
-int GLM_set_time_constant(int, float) { return not_available("changing time constants"); }
-int GLM_increment_onset_times(int, float) { return not_available("shifting onsets"); }
+PENDING int GLM_read_control_file(const char *, int) { return not_available("reading GLM control files"); }
+PENDING int initialize_runs(int *) { return not_available("the run set-up"); }
+PENDING int read_overlay_list(const char *) { return not_available("the overlay list reader"); }
+PENDING int read_ROIs() { return not_available("the ROI reader"); }
+PENDING int GLM_define_basis_functions() { return not_available("the design matrix"); }
+PENDING void GLM_describe_basis_functions() {}
+PENDING void GLM_describe_conditions() {}
+PENDING void GLM_describe_input_files() {}
+PENDING int GLM_define_conditions(int, const char *, int *) { return not_available("the conditions"); }
+PENDING int analyze_AR_noise() { return not_available("the AR noise maps"); }
+PENDING int analyze_ROIs() { return not_available("the ROI analysis"); }
+PENDING int analyze_runs(int, int, int) { return not_available("the voxel-wise analysis"); }
+PENDING int write_output_files(int) { return not_available("writing output maps"); }
+PENDING int help_menu(int, const char *) { return not_available("the help menu"); }
+PENDING int GLM_set_time_constant(int, float) { return not_available("changing time constants"); }
+PENDING int GLM_increment_onset_times(int, float) { return not_available("shifting onsets"); }
