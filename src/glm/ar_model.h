@@ -8,3 +8,6 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
 int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16_t *order_out);
 void GLMInternal_whiten_data(float *y);
 void GLMInternal_whiten_model(int save);
+// Makes GLM.residual_matrix (releasing an earlier one): the residual-forming
+// matrix of the unweighted, unwhitened, masked design of the current build.
+void GLMInternal_calculate_residual_matrix();
