@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstring>
 
 #include "scratch_dir.h"
@@ -59,7 +61,8 @@ TEST(FreesurferHeader, Failures) {
     EXPECT_EQ(out, "\nError: cannot open file " + dir / "d_" + " as bshort or bfloat.\n");
     EXPECT_EQ(read_fs(dir / "e_", h, &out), 1);
     EXPECT_EQ(out, "Error: cannot open freesurfer bhdr file " + dir / "e.bhdr" + ".\n");
-    EXPECT_EXIT(read_freesurfer_header("plain", &h), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(dup2(STDERR_FILENO, STDOUT_FILENO); read_freesurfer_header("plain", &h),
+                ::testing::ExitedWithCode(1), "Programming error: file name should end with '_'");
 }
 
 TEST(FreesurferHeader, KeywordDecoder) {

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstring>
 
 #include "scratch_dir.h"
@@ -138,4 +140,22 @@ TEST(VolumeFileNames, ExtensionsAndByteOrder) {
     EXPECT_EQ(b[0] * 1000 + b[1] * 100 + b[2] * 10 + b[3], 4231);
     const unsigned value = 1;
     EXPECT_EQ(machine_byte_order(), *reinterpret_cast<const unsigned char *>(&value));
+}
+
+TEST(VolumeMatrices, InverseAndSingularMatrix) {
+    const float rows[3][4] = {{0, 2, 0, 1}, {0, 0, 4, 2}, {1, 0, 0, 3}};
+    const Mat44 m = general_affine_to_mat44(rows[0], rows[1], rows[2]);
+    const Mat44 inverse = invert_mat44(m);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            float sum = 0.0f;
+            for (int k = 0; k < 4; ++k) sum += m.m[i][k] * inverse.m[k][j];
+            EXPECT_NEAR(sum, i == j ? 1.0f : 0.0f, 1e-6) << i << j;
+        }
+    ScratchDir dir;
+    dir.write("flat.hdr", std::string(sizes_xyzt) + "resolution 1 0 1\n");
+    VolumeHeader h;
+    // The message goes to standard output; send it where the death test looks.
+    EXPECT_EXIT(dup2(STDERR_FILENO, STDOUT_FILENO); read_volume_header(0, (dir / "flat.bfloat").c_str(), &h),
+                ::testing::ExitedWithCode(1), "failed on row 1");
 }
