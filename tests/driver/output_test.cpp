@@ -1,13 +1,11 @@
 #include <nifti1_io.h>
 
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "volume/scratch_dir.h"
-#include "volume/volume_header.h"
 
 namespace {
 constexpr int V = 5 * 4 * 3;
@@ -17,9 +15,7 @@ constexpr int V = 5 * 4 * 3;
 void set_geometry(int output_format) {
     GLM_reset_model_state();
     static int include[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    GLM.include = include;
-    GLM.ntime = 10;
-    GLM.nbasis = 3;
+    GLM.include = include, GLM.ntime = 10, GLM.nbasis = 3;
     GLM_input.output_format = output_format;
     file_list_root = RunEntry{};
     file_list_root.nx = 5, file_list_root.ny = 4, file_list_root.nz = 3;
@@ -37,8 +33,7 @@ std::string write_volume(const std::string &name, int kind, int nvolumes) {
     const std::vector<char> samples(static_cast<std::size_t>(V) * nvolumes * (kind == -1 ? 2 : 4), 7);
     EXPECT_EQ(std::fwrite(samples.data(), 1, samples.size(), stream), samples.size());
     std::fclose(stream);
-    if (GLM_input.output_format) return name + ".nii";
-    return name + (kind == -1 ? ".bshort" : ".bfloat");
+    return name + (GLM_input.output_format ? ".nii" : kind == -1 ? ".bshort" : ".bfloat");
 }
 }  // namespace
 
@@ -50,17 +45,17 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
             const int nvolumes = kind == 1 ? 2 : 3;
             const std::string file = write_volume(dir / ("S-1-2_" + std::to_string(format) + std::to_string(kind)),
                                                   kind, nvolumes);
-            VolumeHeader h;
-            ASSERT_EQ(read_volume_header(0, file.c_str(), &h), 0) << file;
             SCOPED_TRACE(file);
-            EXPECT_EQ(h.nx * 100 + h.ny * 10 + h.nz, 543);
-            EXPECT_EQ(h.nt, nvolumes);
+            VolumeHeader h;
+            int status;
+            read_header(file, h, status);
+            ASSERT_EQ(status, 0);
+            EXPECT_EQ(h.nx * 1000 + h.ny * 100 + h.nz * 10 + h.nt, 5430 + nvolumes);
             for (int i = 0; i < 3; ++i) {
                 EXPECT_EQ(h.resolution[i], file_list_root.resolution[i]);
                 EXPECT_EQ(h.origin[i], file_list_root.origin[i]);
                 EXPECT_EQ(h.direction[i], file_list_root.direction[i]);
             }
-            EXPECT_EQ(h.voxel_to_world.m[0][0], -2.0f);
             EXPECT_EQ(h.storage_type, kind == -1 ? STORAGE_SHORT : STORAGE_FLOAT);
             // xdisplay headers carry no time step; NIfTI keeps it and the offset.
             EXPECT_EQ(h.time_step, format ? 2.0f : 0.0f);
@@ -75,51 +70,36 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
                         "\nresolution 2 2.5 3\norigin -10 20 5.5\ndirection -1 1 1\ndegrees-of-freedom 7\n");
 }
 
-TEST(OutputVolumes, NiftiBytesAgreeWithNifticlibAndNibabel) {
+TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
     ScratchDir dir;
     set_geometry(1);
     write_volume(dir / "S-map", 1, 2);
     write_volume(dir / "residue", -1, 6);
-    std::ifstream in(dir / "S-map.nii", std::ios::binary);
-    nifti_1_header n;
-    unsigned char tail[20];
-    in.read(reinterpret_cast<char *>(&n), sizeof n).read(reinterpret_cast<char *>(tail), 20);
-    int extension[4];
-    std::memcpy(extension, tail + 4, 16);
-    EXPECT_EQ(tail[0] * 1000 + tail[1] * 100 + tail[2] * 10 + tail[3], 1000);
-    EXPECT_EQ(extension[0] * 1000000 + extension[1] * 1000 + extension[2], 16020007);
-    EXPECT_EQ(extension[3], 0);
-    EXPECT_EQ(n.regular, 'r');
-    EXPECT_EQ(n.xyzt_units, 2);
-    EXPECT_EQ(n.sform_code, 0);
-    EXPECT_EQ(n.srow_x[0], -2.0f);
-    EXPECT_EQ(n.srow_z[3], 5.5f);
-    EXPECT_EQ(n.pixdim[1], 2.0f);
-    EXPECT_STREQ(n.magic, "n+1");
-
-    nifti_image *nim = nifti_image_read((dir / "residue.nii").c_str(), 0);
-    ASSERT_NE(nim, nullptr);
-    EXPECT_EQ(nim->datatype, 4);
-    EXPECT_EQ(nim->nbyper, 2);
-    EXPECT_EQ(nim->nt, 6);
-    EXPECT_EQ(nim->iname_offset, 352);
-    EXPECT_EQ(nim->dz, 3.0f);
     const Mat44 m = scale_and_shift_to_mat44(file_list_root.resolution, file_list_root.origin,
                                              file_list_root.direction);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) EXPECT_NEAR(nim->qto_xyz.m[i][j], m.m[i][j], 1e-6);
-    nifti_image_free(nim);
-
-    const std::string script = std::string(FMRIGLM_PYTHON) + " -c \"import nibabel as nb, numpy as np; i = nb.load('" +
-                               dir / "S-map.nii" +
-                               "'); print(i.shape, i.get_data_dtype(), i.dataobj.offset, "
-                               "np.allclose(i.affine, [[-2,0,0,-10],[0,2.5,0,20],[0,0,3,5.5],[0,0,0,1]]), "
-                               "i.header.extensions[0].get_code(), i.header.extensions[0].get_sizeondisk())\"";
-    std::FILE *pipe = popen(script.c_str(), "r");
-    char line[256] = "";
-    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
-    pclose(pipe);
-    EXPECT_STREQ(line, "(5, 4, 3, 2) float32 368 True 20 16\n");
+    for (const char *name : {"S-map.nii", "residue.nii"}) {
+        nifti_image *nim = nifti_image_read((dir / name).c_str(), 0);
+        ASSERT_NE(nim, nullptr);
+        const bool s_map = std::strcmp(name, "S-map.nii") == 0;
+        EXPECT_EQ(nim->datatype, s_map ? 16 : 4);
+        EXPECT_EQ(nim->nt, s_map ? 2 : 6);
+        EXPECT_EQ(nim->iname_offset, s_map ? 368 : 352);
+        EXPECT_EQ(nim->num_ext, s_map ? 1 : 0);
+        if (s_map) {
+            EXPECT_EQ(nim->ext_list[0].ecode * 100 + nim->ext_list[0].esize, 2016);
+        }
+        EXPECT_EQ(nim->dx * 100 + nim->dz, 203.0f);
+        EXPECT_EQ(nim->qform_code * 10 + nim->sform_code, 10);
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) EXPECT_NEAR(nim->qto_xyz.m[i][j], m.m[i][j], 1e-6);
+        nifti_image_free(nim);
+    }
+    nifti_1_header n;  // the fields nifticlib does not expose
+    std::ifstream(dir / "S-map.nii", std::ios::binary).read(reinterpret_cast<char *>(&n), sizeof n);
+    EXPECT_EQ(n.regular, 'r');
+    EXPECT_EQ(n.xyzt_units, 2);
+    EXPECT_EQ(n.srow_x[0], -2.0f);
+    EXPECT_EQ(n.srow_z[3], 5.5f);
 }
 
 TEST(OutputVolumes, FailuresToCreate) {
@@ -128,9 +108,9 @@ TEST(OutputVolumes, FailuresToCreate) {
     for (int format : {0, 1}) {
         set_geometry(format);
         const std::string name = dir / "missing/P-1";
-        const std::string out = stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, name.c_str(), &stream), 1); });
-        EXPECT_EQ(out, format ? "Error: cannot open the header file " + name + ".nii.\n"
-                              : "Error: cannot open the output file " + name + ".hdr\n");
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, name.c_str(), &stream), 1); }),
+                  format ? "Error: cannot open the header file " + name + ".nii.\n"
+                         : "Error: cannot open the output file " + name + ".hdr\n");
     }
     file_list_root.nx = 40000;  // does not fit the header's 16-bit sizes
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(write_nifti_header(0, 1, (dir / "big").c_str(), &stream), 1); }),

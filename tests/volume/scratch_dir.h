@@ -1,4 +1,4 @@
-// Temporary directory and output capture for the volume file tests.
+// Temporary directory, output capture and header reading for the volume tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "volume/volume_header.h"
 
 class ScratchDir {
 public:
@@ -36,4 +38,9 @@ std::string stdout_of(F &&f) {
     f();
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+// Reads a volume header; returns what was printed.
+inline std::string read_header(const std::string &name, VolumeHeader &h, int &status, int verbose = 0) {
+    return stdout_of([&] { status = read_volume_header(verbose, name.c_str(), &h); });
 }
