@@ -71,6 +71,8 @@ int read_freesurfer_header(const char *file_name, VolumeHeader *header);
 constexpr int FREESURFER_GEOMETRY_VALUES = 16;
 int decode_freesurfer_header_keyword(char *line, VolumeHeader *header, float geometry[FREESURFER_GEOMETRY_VALUES]);
 
+// The extension (text after the last '.') goes into scratch and its code into
+// file_type; scratch and result hold NAME_SIZE characters.
 int get_extension(char *file_name, int *file_type, char *scratch);
 int replace_extension(const char *file_name, int *file_type, const char *new_extension, char *result);
 
