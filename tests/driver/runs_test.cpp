@@ -51,7 +51,10 @@ std::string nifti(const TempDir &dir, const std::string &name, const int n[4], s
     nifti_1_header h{};
     h.sizeof_hdr = 348;
     h.dim[0] = 4;
-    for (int i = 0; i < 4; ++i) h.dim[i + 1] = static_cast<short>(n[i]), h.pixdim[i + 1] = i < 3 ? 1.0f : 2.0f;
+    for (int i = 0; i < 4; ++i) {
+        h.dim[i + 1] = static_cast<short>(n[i]);
+        h.pixdim[i + 1] = i < 3 ? 1.0f : 2.0f;
+    }
     h.datatype = datatype;
     h.vox_offset = static_cast<float>(offset);
     std::memcpy(h.magic, "n+1", 4);
@@ -116,8 +119,8 @@ TEST(RunSetup, BoldAndIronMultipliersFollowTheRunMeans) {
         ASSERT_EQ(n, 4);
         EXPECT_EQ(block[1 * 4 + 2], (94.5f + 6.0f) * m0);
         EXPECT_EQ(block[4 * 4 + 3], static_cast<float>(289 + 2 * 7) * m1);
-        ASSERT_EQ(0, read_volume(file_list_root.next, 2, volume.data()));
-        EXPECT_EQ(volume[0], 289.0f + 2 * 8);
+        ASSERT_EQ(0, read_volume(file_list_root.next, 1, volume.data()));
+        EXPECT_EQ(volume[3], 289.0f + 2 * 7);
     }
     // One run: nothing to normalise, nothing printed about it.
     std::string out;
