@@ -110,7 +110,7 @@ TEST(NiftiHeader, MethodsMessagesAndRejections) {
     write_raw(dir, "pair.hdr", n);
     EXPECT_EQ(read_header(dir / "pair.img", h, status, 1).substr(0, 185),
               "Files with .img extensions are assumed to be NIFTI, not ANALYZE\n"
-              "Warning: this program does not currently handle data of dimensionality (6) > 5.\n"
+              "Warning: zep does not currently handle data of dimensionality (6) > 5.\n"
               "Proceeding using the 1st 5 dimensions...\n");
     EXPECT_EQ(h.data_kind * 10 + h.file_type, 18);
     n.dim[0] = 5;
