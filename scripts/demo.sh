@@ -16,6 +16,6 @@ status=0
 (cd build/demo && ../fmriglm control.txt) || status=$?
 echo "fmriglm finished with exit status $status"
 
-# Steps that inspect the maps in build/demo (against build/demo/regions.txt) follow here.
+# Steps that check the maps in build/demo (against build/demo/regions.txt) follow here.
 
 exit "$status"
