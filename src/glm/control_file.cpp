@@ -195,34 +195,37 @@ int read_run_lines(std::FILE *file, const char *path, int *line_number) {
     }
 }
 
-// With an IRF, an OFF time that coincides with an ON time of the same event is
-// moved one IRF step earlier, so that abutting stimuli stay apart after
-// sampling. The ON times are taken in stored order and each OFF time moves at
-// most once per ON time, using its value after earlier moves. Each OFF time's
-// history depends only on the sequence of ON times, so it is followed on its
-// own through an index of the ON times sorted by value: the same result as
-// comparing every ON with every OFF, without the quadratic cost.
-void separate_abutting_stimuli(int e) {
+}  // namespace
+
+// An OFF time that coincides with an ON time of the same event is moved one
+// IRF step earlier, so that abutting stimuli stay apart after sampling. The ON
+// times are taken in stored order and each OFF time moves at most once per ON
+// time, using its value after earlier moves. Each OFF time's history depends
+// only on the sequence of ON times, so it is followed on its own through an
+// index of the ON times sorted by value: the same result as comparing every
+// ON with every OFF, without the quadratic cost. Stimulus times are finite
+// (the event reader refuses others), so the ordering below is well defined.
+void GLMInternal_separate_abutting_stimuli(int e) {
     const int n = GLM.nstims[e];
     if (n == 0) return;
     struct OnTime {
         float value;
         int index;
     };
+    // By value, equal values (0 and -0 included) by stored index.
+    const auto before = [](const OnTime &a, const OnTime &b) {
+        return a.value < b.value || (!(b.value < a.value) && a.index < b.index);
+    };
     std::vector<OnTime> on(n);
     for (int i = 0; i < n; ++i) on[i] = {GLM.stim_on[e][i], i};
-    std::sort(on.begin(), on.end(), [](const OnTime &a, const OnTime &b) {
-        return a.value < b.value || (!(b.value < a.value) && a.index < b.index);
-    });
+    std::sort(on.begin(), on.end(), before);
     for (int j = 0; j < n; ++j) {
         float off = GLM.stim_off[e][j];
         int next_on = 0;  // ON times before this index have been compared
         for (;;) {
             // First ON time equal to off whose index is next_on or later.
             const OnTime key{off, next_on};
-            const auto it = std::lower_bound(on.begin(), on.end(), key, [](const OnTime &a, const OnTime &b) {
-                return a.value < b.value || (!(b.value < a.value) && a.index < b.index);
-            });
+            const auto it = std::lower_bound(on.begin(), on.end(), key, before);
             if (it == on.end() || it->value != off) break;
             off = off - HRF.resolution;
             next_on = it->index + 1;
@@ -230,8 +233,6 @@ void separate_abutting_stimuli(int e) {
         GLM.stim_off[e][j] = off;
     }
 }
-
-}  // namespace
 
 int GLMInternal_decode_keyword(char *line) {
     const char *start = next_non_white(line);
@@ -350,7 +351,7 @@ int GLM_read_control_file(const char *path, int verbose) {
         for (int e = 0; e < GLM.nevents; ++e)
             switch (GLM.event_shape[e]) {
                 case SHAPE_SQUARE: case SHAPE_RAMP_UP: case SHAPE_RAMP_DOWN: case SHAPE_EXP_DOWN: case SHAPE_DRUG_IRF:
-                    separate_abutting_stimuli(e);
+                    GLMInternal_separate_abutting_stimuli(e);
                     break;
                 default:
                     break;
