@@ -149,7 +149,7 @@ TEST_F(ControlFile, RunsAreReadInOrderOntoOneTimeAxis) {
                                       "using `convolve-table', but this event is not a table.\n"},
         {"convolve-table 8\n" + runs, "Error: Convolution for table event 8 was requested\n"
                                       "using `convolve-table', but this event is not defined.\n"},
-        {"runs\nr1.bfloat r1.glm\nr2.bfloat\n", "Error reading the GLM file name for run 2.\n"},
+        {"runs\nr1.bfloat r1.glm tab1.txt\nr2.bfloat\n", "Error reading the GLM file name for run 2.\n"},
         {many, "Error: at most 50 runs are allowed (file " + p + ").\n"},
     };
     for (const auto &c : cases) {
