@@ -42,7 +42,6 @@ TEST_F(DescriptionCli, ErrorsInTheDescriptionEndTheProgram) {
                                        "Error reading line 2 of file 'a.ctl':\n" + example()},
         {"IRF missing.irf\n", "Error attempting to open the IRF file missing.irf.\n"},
         {"runs:\nrun1.bfloat run1.glm missing.txt\n", "Error attempting to open the TABLE file missing.txt.\n"},
-        {"runs:\nrun1.bfloat nothing.glm\n", "Error attempting to open the GLM file nothing.glm.\n"},
         {"convolve-table 1\nruns:\nrun1.bfloat run1.glm\n",
          "Error: Convolution for table event 1 was requested\nusing `convolve-table', but this event is not a table.\n"},
     };
@@ -54,19 +53,6 @@ TEST_F(DescriptionCli, ErrorsInTheDescriptionEndTheProgram) {
     const ProgramResult missing = run_fmriglm("none.ctl", dir_.path());
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.output, "\nError: cannot open the file none.ctl.\n" + terminated("none.ctl"));
-}
-
-TEST_F(DescriptionCli, ProgramEndingEventErrors) {
-    dir_.write("run2.glm", "3\n");
-    const ProgramResult tr = run("runs:\nrun1.bfloat run1.glm\nrun1.bfloat run2.glm\n");
-    EXPECT_EQ(tr.status, 1);
-    EXPECT_EQ(tr.output, "\nError: TR (3.000000) is not the same as the first run (2.000000).\n");
-
-    dir_.write("run3.glm", "2\n\n1\n\n2\n1 2\n");
-    const ProgramResult empty = run("runs:\nrun1.bfloat run3.glm\n");
-    EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.output,
-              "\nError checking problem: # stims < 1 for event 1.\nCheck format of event description file.\n");
 }
 
 TEST_F(DescriptionCli, AValidDescriptionIsReadCompletely) {
