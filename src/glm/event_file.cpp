@@ -466,6 +466,15 @@ void print_lines(const char *const *lines) {
 }  // namespace
 
 int GLM_read_event_file(const char *path, int run, int ntime_run) {
+    // The per-run arrays hold MAX_RUNS runs, and a run spans at least one time point.
+    if (run < 0 || run >= MAX_RUNS) {
+        std::printf("Error: run %d is outside the %d runs the model holds.\n", run, MAX_RUNS);
+        return 1;
+    }
+    if (ntime_run < 1) {
+        std::printf("Error: run %d has no time points.\n", run);
+        return 1;
+    }
     EventFileReader reader;
     reader.path = path;
     reader.run = run;

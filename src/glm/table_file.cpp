@@ -98,6 +98,10 @@ int read_table_rows(std::FILE *file, const char *name, int run) {
 
 int GLM_read_table_file(const char *name, int run, int ntime_run) {
     if (name[0] == '\0') return 0;
+    if (run < 0 || run >= MAX_RUNS) {
+        std::printf("Error: run %d is outside the %d runs the model holds.\n", run, MAX_RUNS);
+        return 1;
+    }
     std::FILE *file = std::fopen(name, "r");
     if (!file) {
         std::printf("Error attempting to open the TABLE file %s.\n", name);

@@ -138,6 +138,8 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         "...         # ... and so on\n";
     const Case cases[] = {
         {"", "Error reading the 1st line of GLM file " + p + "\n"},
+        {"0\n", "Error: the TR (0) on line 1 of the GLM file " + p + " must be > 0.\n"},
+        {"2\n\n1\nnan 5\n", "Error: ON time must be > 0 for stim 0 of event 1.\n"},
         {"2\n5 10\n", "Error reading line 2 of the GLM file " + p +
                           "\nA blank line and an event header must come before stimulus lines.\n"},
         {"2\n\n1 gamma abc\n5\n", "Error on line 3 for event type 1 in file " + p +
@@ -172,7 +174,8 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
 }
 
 TEST_F(EventFile, RunsMustAgreeOnEachEvent) {
-    const std::string a = write("a.glm", "2\n\n1 gamma 24\n4\n\nB baseline 3\n\n7 drug-IRF 4 2\n1 3\n");
+    const std::string a = write("a.glm", "2\n\n1 gamma 24\n4\n\nB baseline 3\n\n7 drug-IRF 4 2\n1 3\n\n"
+                                         "I interaction 1 7\n");
     struct Case {
         const char *text;
         const char *expected;
@@ -185,6 +188,7 @@ TEST_F(EventFile, RunsMustAgreeOnEachEvent) {
         {"2\n\nB baseline 3\n", "Error: event B is a baseline regressor and must be unique.\nUse different regressors "
                                 "in different runs.\n", 1},
         {"2\n\n7 drug-IRF 4\n1 3\n", "Error: event 7 does not have a consistent time constant.\n", 1},
+        {"2\n\nI interaction 7 1\n", "Error: event I does not have a consistent time constant.\n", 1},
         // A gamma header of another alpha earlier in the file does not make drug-IRF differ.
         {"2\n\n3 gamma 5 3\n1\n\n7 drug-IRF 4 2\n1 3\n\n1 gamma 24\n6\n", "", 0},
     };
@@ -223,9 +227,13 @@ TEST_F(EventFile, CapacitiesAreNeverExceeded) {
 
 TEST_F(EventFile, InconsistentTimingEndsTheProgram) {
     const std::string a = write("a.glm", "2\n\n1\n1 2\n"), b = write("b.glm", "2.5\n");
+    int result = 0;
     EXPECT_EXIT_PRINTS(
         { GLM_read_event_file(a.c_str(), 0, 20); GLM_read_event_file(b.c_str(), 1, 20); }, 1,
         "Error: TR \\(2.500000\\) is not the same as the first run \\(2.000000\\).");
+    EXPECT_EQ(printed([&] { return GLM_read_event_file(a.c_str(), MAX_RUNS, 20); }, &result),
+              "Error: run 50 is outside the 50 runs the model holds.\n");
+    EXPECT_EQ(result, 1);
     const std::string empty = write("c.glm", "2\n\n1\n\n2\n1 2\n");
     EXPECT_EXIT_PRINTS(GLM_read_event_file(empty.c_str(), 0, 20), 1,
                        "Error checking problem: # stims < 1 for event 1.\nCheck format of event description file.");
