@@ -158,7 +158,7 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
     }
 
     if (n.dim[0] > 5) {
-        std::printf("Warning: this program does not currently handle data of dimensionality (%d) > 5.\n", n.dim[0]);
+        std::printf("Warning: zep does not currently handle data of dimensionality (%d) > 5.\n", n.dim[0]);
         std::printf("Proceeding using the 1st 5 dimensions...\n");
     }
     h->nx = n.dim[1];
