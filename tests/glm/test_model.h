@@ -2,10 +2,10 @@
 // computed by an independent Python (numpy/scipy) run.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <unistd.h>
+
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "glm/ar_model.h"
@@ -14,27 +14,20 @@
 #include "numerics/arrays.h"
 
 // Death test of a statement whose message goes to standard output.
-#define EXPECT_EXIT_PRINTS(statement, regex)                                                \
-    EXPECT_EXIT(                                                                           \
-        {                                                                                  \
-            std::fflush(stdout);                                                           \
-            dup2(2, 1);                                                                    \
-            statement;                                                                     \
-        },                                                                                 \
-        testing::ExitedWithCode(1), regex)
+#define EXPECT_EXIT_PRINTS(statement, regex) \
+    EXPECT_EXIT({ std::fflush(stdout); dup2(2, 1); statement; }, testing::ExitedWithCode(1), regex)
+
+inline std::string captured_stdout() { return std::fflush(stdout), testing::internal::GetCapturedStdout(); }
 
 // Runs a Python script and returns the numbers it prints.
 inline std::vector<double> python_values(const std::string &script) {
     char path[] = "/tmp/fmriglm_refXXXXXX";
-    const int fd = mkstemp(path);
-    std::FILE *f = fdopen(fd, "w");
+    std::FILE *f = fdopen(mkstemp(path), "w");
     std::fputs(script.c_str(), f);
     std::fclose(f);
-    const std::string cmd = std::string(FMRIGLM_PYTHON) + " " + path;
-    std::FILE *out = popen(cmd.c_str(), "r");
+    std::FILE *out = popen((std::string(FMRIGLM_PYTHON) + " " + path).c_str(), "r");
     std::vector<double> values;
-    double v;
-    while (out && std::fscanf(out, "%lf", &v) == 1) values.push_back(v);
+    for (double v; out && std::fscanf(out, "%lf", &v) == 1;) values.push_back(v);
     if (out) pclose(out);
     std::remove(path);
     return values;
@@ -43,10 +36,7 @@ inline std::vector<double> python_values(const std::string &script) {
 inline std::string python_list(const float *v, int n) {
     std::string s = "[";
     char buf[32];
-    for (int i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%.9g,", v[i]);
-        s += buf;
-    }
+    for (int i = 0; i < n; ++i) s += std::string(buf, std::snprintf(buf, sizeof buf, "%.9g,", v[i]));
     return s + "]";
 }
 
@@ -60,8 +50,8 @@ struct Lcg {
     }
 };
 
-// A model of ntime points and nbasis columns in nruns equal runs (TR 2 s):
-// columns 0 .. nbasis-nruns-1 random, then one constant column per run.
+// ntime points in nruns equal runs (TR 2 s), nbasis columns: random ones,
+// then one constant column per run.
 struct TestModel {
     TestModel(int ntime, int nbasis, int nruns, unsigned long long seed, int ar_order = 0) {
         GLM_reset_model_state();
@@ -70,7 +60,6 @@ struct TestModel {
         GLM.ntime = ntime;
         GLM.nbasis = nbasis;
         GLM.nruns = nruns;
-        GLM.nevents = nbasis - nruns;
         GLM.nbaseline_basis = nruns;
         for (int r = 0; r < nruns; ++r) {
             GLM.tr[r] = 2.0f;
@@ -85,20 +74,17 @@ struct TestModel {
         GLM.effect_size = float_vector(nbasis);
         for (float **v : {&GLM.weight, &GLM.noise_estimate, &GLM.noise_fit, &GLM.residue, &GLM.leverage})
             *v = float_vector(ntime);
+        if (ar_order > 0) GLM.whitening_matrix = float_matrix(ntime, ntime);
         Lcg rng(seed);
         for (int t = 0; t < ntime; ++t) {
             GLM.include[t] = 1;
             GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
             for (int b = 0; b < nbasis; ++b) GLM.design_unmasked[t][b] = rng.next();
             for (int r = 0; r < nruns; ++r)
-                GLM.design_unmasked[t][nbasis - nruns + r] =
-                    (t >= GLM.run_start[r] && t <= GLM.run_stop[r]) ? 1.0f : 0.0f;
+                GLM.design_unmasked[t][nbasis - nruns + r] = (t >= GLM.run_start[r] && t <= GLM.run_stop[r]);
         }
-        if (ar_order > 0) {
-            GLM.whitening_matrix = float_matrix(ntime, ntime);
-            for (int i = 0; i < ntime; ++i)
-                for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j) ? 1.0f : 0.0f;
-        }
+        for (int i = 0; i < ntime && ar_order > 0; ++i)
+            for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j);
     }
     // Masks the design, sets the counts and completes the model as a build does.
     int build() {
@@ -117,10 +103,9 @@ struct TestModel {
         }
         return result;
     }
-    // Adds a condition with the given contrast rows over the columns.
+    // A condition with the given contrast rows (missing columns are 0).
     void add_condition(const std::vector<std::vector<int>> &rows) {
-        const int c = GLM.nconditions++;
-        const int q = static_cast<int>(rows.size());
+        const int c = GLM.nconditions++, q = static_cast<int>(rows.size());
         GLM.condition_nrows[c] = q;
         GLM.contrast[c] = int_matrix(q, GLM.nbasis);
         for (int r = 0; r < q; ++r)
@@ -132,16 +117,12 @@ struct TestModel {
     ~TestModel() {
         const int nt = GLM.ntime, nb = GLM.nbasis;
         free_int_vector(GLM.include);
-        free_float_matrix(GLM.design_unmasked, nt);
-        free_float_matrix(GLM.design_matrix, nt);
-        free_float_matrix(GLM.XtX_inverse, nb);
-        free_float_matrix(GLM.pseudo_inverse, nb);
-        free_float_vector(GLM.effect_size);
-        for (float *v : {GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
-            free_float_vector(v);
-        if (GLM.whitening_matrix) free_float_matrix(GLM.whitening_matrix, nt);
-        if (GLM.residual_matrix) free_float_matrix(GLM.residual_matrix, nt);
+        for (float **m : {GLM.design_unmasked, GLM.design_matrix, GLM.whitening_matrix, GLM.residual_matrix})
+            if (m) free_float_matrix(m, nt);
+        for (float **m : {GLM.XtX_inverse, GLM.pseudo_inverse}) free_float_matrix(m, nb);
         if (GLM.AR_mixing_matrix) free_float_matrix(GLM.AR_mixing_matrix, GLM_input.AR_order + 1);
+        for (float *v : {GLM.effect_size, GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
+            free_float_vector(v);
         GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
         for (int c = 0; c < GLM.nconditions; ++c) {
             free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
