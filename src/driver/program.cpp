@@ -72,7 +72,7 @@ int run_program(int argc, char **argv) {
     while ((c = my_getopt(argc, argv, OPTION_STRING, &index)) != 0) {
         if (c == -1) exit_invalid_word(argv[index]);
         const char *spot = std::strchr(OPTION_STRING, c);
-        if (c != 'i' && spot && spot[1] == ':' && index >= argc)
+        if (spot && spot[1] == ':' && index >= argc)
             exit_option_error("Error: option -%c requires an argument.\n", static_cast<char>(c));
         switch (c) {
             case 'h': help = 1; break;

@@ -1,4 +1,14 @@
 // Assembly of the design matrix (basis functions).
 #pragma once
 
+// Builds the design matrix, inclusion mask and fit set-up from the model
+// state; 0, or 1 after an IRF-step, overlapping-stimuli or singular-design error.
 int GLM_define_basis_functions();
+
+// Table regressor of event e on the fine grid (ntime x S samples of p).
+int GLMInternal_create_table(int e, int S, float *p);
+// Per-event baseline regressor (order 0..3, or -1 for baseline-exp-sat with tau)
+// written straight into column e of the design.
+void GLMInternal_BaselineEvent(int e, int order, float tau);
+// Product of the two interacting events' columns, one value per time point.
+void GLMInternal_create_interaction(int e, float *p);

@@ -1,0 +1,38 @@
+#include <cstdio>
+#include <initializer_list>
+
+#include "driver/globals.h"
+#include "driver/output.h"
+#include "driver/voxel_loop.h"
+#include "glm/reports.h"
+
+namespace {
+
+// Writes the given maps of V floats one after another into a new output volume.
+int write_volume(int kind, const char *name, std::initializer_list<const float *> maps, int nvoxels) {
+    std::FILE *stream = nullptr;
+    if (open_output_file(kind, static_cast<int>(maps.size()), name, &stream)) return 1;
+    bool ok = true;
+    for (const float *map : maps)
+        ok = ok && std::fwrite(map, sizeof(float), nvoxels, stream) == static_cast<std::size_t>(nvoxels);
+    if (std::fclose(stream) != 0) ok = false;
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int write_output_files(int nconditions) {
+    const int V = file_list_root.nx * file_list_root.ny * file_list_root.nz;
+    if (write_volume(0, "average", {av_sigma_map[0], av_sigma_map[1], av_sigma_map[2]}, V)) return 1;
+    char text[NAME_SIZE], name[NAME_SIZE + 8];
+    for (int c = 0; c < nconditions; ++c) {
+        if (GLM_get_condition_string(c, text)) return 1;
+        std::snprintf(name, sizeof name, "P-%s", text);
+        if (write_volume(0, name, {P_map[c]}, V)) return 1;
+        std::snprintf(name, sizeof name, "T-%s", text);
+        if (write_volume(0, name, {T_map[c]}, V)) return 1;
+        std::snprintf(name, sizeof name, "S-%s", text);
+        if (write_volume(1, name, {S_map[c], dS_map[c]}, V)) return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,212 @@
+#include "driver/voxel_loop.h"
+
+#include <sys/types.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "driver/ar_maps.h"
+#include "driver/globals.h"
+#include "driver/output.h"
+#include "driver/runs.h"
+#include "glm/ar_model.h"
+#include "glm/fit.h"
+#include "glm/frequency_filter.h"
+#include "glm/reports.h"
+#include "glm/statistics.h"
+#include "numerics/arrays.h"
+
+float **av_sigma_map = nullptr;
+float **P_map = nullptr;
+float **T_map = nullptr;
+float **S_map = nullptr;
+float **dS_map = nullptr;
+std::int16_t *nAR_map = nullptr;
+
+namespace {
+
+// Prints "\r %d percent done" when v is a multiple of the progress step. Volumes
+// of fewer than 100 voxels have no whole-percent step; they report every voxel.
+void report_progress(int v, int step, int nvoxels) {
+    if (step > 0) {
+        if (v % step != 0) return;
+        std::printf("\r %d percent done", v / step);
+    } else {
+        std::printf("\r %d percent done", static_cast<int>(100LL * v / nvoxels));
+    }
+    std::fflush(stdout);
+}
+
+// Truncates toward zero and keeps the value inside the 16-bit range.
+std::int16_t to_short(float value) {
+    if (!(value == value)) return 0;
+    if (value >= 32767.0f) return 32767;
+    if (value <= -32768.0f) return -32768;
+    return static_cast<std::int16_t>(static_cast<int>(value));
+}
+
+// The residue volume holds voxel v at time point tau at byte H + (tau V + v) s.
+// A block's residues are kept in the block buffer in the same tau-major order,
+// so that each time point's values of the block go out in one write.
+class ResidueWriter {
+public:
+    int open(int mode, int ntime, int nvoxels) {
+        mode_ = mode;
+        if (mode == 0) return 0;
+        ntime_ = ntime;
+        nvoxels_ = nvoxels;
+        sample_size_ = mode == 1 ? 2 : 4;
+        header_bytes_ = GLM_input.output_format ? 352 : 0;
+        std::printf("Initializing residue file ...");
+        if (open_output_file(mode == 1 ? -1 : 0, ntime, "residue", &stream_)) return 1;
+        return 0;
+    }
+    bool active() const { return mode_ != 0; }
+
+    // Writes the residues of voxels first .. first + n - 1, stored at values[tau * n + j].
+    void write_block(const float *values, int first, int n) {
+        if (mode_ == 1) shorts_.resize(n);
+        for (int tau = 0; tau < ntime_; ++tau) {
+            const off_t position =
+                header_bytes_ + (static_cast<off_t>(tau) * nvoxels_ + first) * static_cast<off_t>(sample_size_);
+            const float *row = values + static_cast<std::int64_t>(tau) * n;
+            bool ok = fseeko(stream_, position, SEEK_SET) == 0;
+            if (ok && mode_ == 1) {
+                for (int j = 0; j < n; ++j) shorts_[j] = to_short(row[j]);
+                ok = std::fwrite(shorts_.data(), 2, n, stream_) == static_cast<std::size_t>(n);
+            } else if (ok) {
+                ok = std::fwrite(row, 4, n, stream_) == static_cast<std::size_t>(n);
+            }
+            if (!ok) {
+                std::printf("Error writing the fMRI output file.\n");
+                std::exit(1);
+            }
+        }
+    }
+
+    void close() {
+        if (stream_ && std::fclose(stream_) != 0) {
+            std::printf("Error writing the fMRI output file.\n");
+            std::exit(1);
+        }
+        stream_ = nullptr;
+    }
+
+private:
+    int mode_ = 0, ntime_ = 0, nvoxels_ = 0, sample_size_ = 4, header_bytes_ = 0;
+    std::FILE *stream_ = nullptr;
+    std::vector<std::int16_t> shorts_;
+};
+
+void allocate_maps(int nconditions, int nvoxels) {
+    av_sigma_map = float_matrix(3, nvoxels);
+    P_map = float_matrix(nconditions, nvoxels);
+    T_map = float_matrix(nconditions, nvoxels);
+    S_map = float_matrix(nconditions, nvoxels);
+    dS_map = float_matrix(nconditions, nvoxels);
+    nAR_map = short_vector(nvoxels);
+    for (int v = 0; v < nvoxels; ++v) nAR_map[v] = 0;
+}
+
+}  // namespace
+
+int analyze_runs(int nconditions, int percent_change, int residue_mode) {
+    std::printf("Analyzing fMRI runs using GLM ...\n\n");
+    const RunEntry &first = file_list_root;
+    const int V = first.nx * first.ny * first.nz;
+    const int T = GLM.ntime;
+    const int ar_order = GLM_input.AR_order;
+
+    allocate_maps(nconditions, V);
+    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE) * T);
+    OwnedVector<float> y(T), fit(T), coefficients(ar_order + 1);
+    for (int k = 0; k <= ar_order; ++k) coefficients[k] = 0.0f;
+    const int step = V / 100;
+    const bool prefilter = GLM_input.preGLM_frequency_band[0] != 0.0f || GLM_input.preGLM_frequency_band[1] != 0.0f;
+
+    ResidueWriter residue;
+    if (residue.open(residue_mode, T, V)) return 1;
+
+    int singular_voxels = 0;
+    for (int f = 0, n = 0; f < V; f += n) {
+        if (read_block_vector(block.get(), f, &n)) std::exit(1);
+        for (int j = 0; j < n; ++j) {
+            const int v = f + j;
+            for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
+
+            GLM_Update_Weights(T, y.get());
+            if (ar_order > 0)
+                for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[v][k];
+            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &nAR_map[v])) return 1;
+
+            float variance = 0.0f, baseline = 0.0f;
+            if (prefilter) {
+                if (GLM_fit_data(T, y.get(), fit.get(), &variance)) return 1;
+                baseline = GLM_compute_baseline();
+            }
+            if (GLM_PreFilter(0, T, y.get())) return 1;
+            GLM_fit_data(T, y.get(), fit.get(), &variance);
+            if (!prefilter) baseline = GLM_compute_baseline();
+            if (GLM_singular_fit) ++singular_voxels;
+
+            const float sigma = std::sqrt(variance);
+            av_sigma_map[0][v] = baseline;
+            av_sigma_map[1][v] = sigma;
+            av_sigma_map[2][v] = sigma != 0.0f ? baseline / sigma : 0.0f;
+
+            for (int c = 0; c < nconditions; ++c) {
+                float F, t, p, p_corrected, effect, standard_error;
+                if (GLM_calculate_F(T, variance, resels, c, &F, &t, &p, &p_corrected, &effect, &standard_error))
+                    return 1;
+                float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? p : p_corrected));
+                if (t < 0.0f) P = -P;
+                P_map[c][v] = P;
+                T_map[c][v] = t;
+                if (percent_change) {
+                    if (baseline == 0.0f) {
+                        effect = standard_error = 0.0f;
+                    } else {
+                        effect *= 100.0f / std::fabs(baseline);
+                        standard_error *= 100.0f / std::fabs(baseline);
+                    }
+                }
+                S_map[c][v] = effect / S_divisor;
+                dS_map[c][v] = standard_error / S_divisor;
+            }
+
+            if (residue.active()) {
+                GLM_create_residue(T, y.get(), fit.get());
+                GLM_FrequencyFilter(1, T, y.get());
+                // The voxel's input values are no longer needed: its residues take their place.
+                for (int tau = 0; tau < T; ++tau) {
+                    float value = y[tau];
+                    if (percent_change) value = baseline == 0.0f ? 0.0f : (value / baseline) * 10000.0f;
+                    block[static_cast<std::int64_t>(tau) * n + j] = value;
+                }
+            }
+            report_progress(v, step, V);
+        }
+        if (residue.active()) residue.write_block(block.get(), f, n);
+    }
+    residue.close();
+
+    if (Verbose) {
+        std::printf("\n\nResults output to files.\n");
+        std::printf(GLM_input.output_format ? "average.nii (average + stdev)\n" : "average.bfloat (average + stdev)\n");
+        char text[NAME_SIZE];
+        for (int c = 0; c < nconditions; ++c) {
+            if (GLM_get_condition_string(c, text)) return 1;
+            if (GLM_input.output_format)
+                std::printf("  P-%s.nii   T-%s.nii   S-%s.nii\n", text, text, text);
+            else
+                std::printf("  P-%s.bfloat   T-%s.bfloat   S-%s.bfloat\n", text, text, text);
+        }
+    }
+    std::printf("\n\n");
+    if (singular_voxels != 0)
+        std::printf("Warning: %d voxels had a singular weighted design; their statistics were set to neutral values.\n",
+                    singular_voxels);
+    return 0;
+}

@@ -1,0 +1,270 @@
+#include "glm/basis.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "glm/ar_model.h"
+#include "glm/fit.h"
+#include "glm/paradigm.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+// Sizes of the arrays of the build in force, so that a rebuild releases them
+// with the dimensions they were made with.
+struct BuildSizes {
+    bool built = false;
+    int ntime = 0;
+    int nbasis = 0;
+    int ar_order = 0;
+};
+BuildSizes previous;
+
+void release_previous_build() {
+    if (!previous.built) return;
+    const int nt = previous.ntime, nb = previous.nbasis;
+    free_int_vector(GLM.include);
+    free_float_matrix(GLM.design_unmasked, nt);
+    free_float_matrix(GLM.design_matrix, nt);
+    free_float_matrix(GLM.XtX_inverse, nb);
+    free_float_matrix(GLM.pseudo_inverse, nb);
+    free_float_vector(GLM.effect_size);
+    free_float_vector(GLM.weight);
+    free_float_vector(GLM.noise_estimate);
+    free_float_vector(GLM.noise_fit);
+    free_float_vector(GLM.residue);
+    free_float_vector(GLM.leverage);
+    if (GLM.whitening_matrix) free_float_matrix(GLM.whitening_matrix, nt);
+    if (GLM.AR_mixing_matrix) free_float_matrix(GLM.AR_mixing_matrix, previous.ar_order + 1);
+    GLM.include = nullptr;
+    GLM.design_unmasked = GLM.design_matrix = GLM.XtX_inverse = GLM.pseudo_inverse = nullptr;
+    GLM.effect_size = GLM.weight = GLM.noise_estimate = GLM.noise_fit = GLM.residue = GLM.leverage = nullptr;
+    GLM.whitening_matrix = GLM.AR_mixing_matrix = nullptr;
+}
+
+void allocate_build(int ntime, int nbasis) {
+    GLM.include = int_vector(ntime);
+    GLM.design_unmasked = float_matrix(ntime, nbasis);
+    GLM.design_matrix = float_matrix(ntime, nbasis);
+    GLM.XtX_inverse = float_matrix(nbasis, nbasis);
+    GLM.pseudo_inverse = float_matrix(nbasis, ntime);
+    GLM.effect_size = float_vector(nbasis);
+    GLM.weight = float_vector(ntime);
+    GLM.noise_estimate = float_vector(ntime);
+    GLM.noise_fit = float_vector(ntime);
+    GLM.residue = float_vector(ntime);
+    GLM.leverage = float_vector(ntime);
+    for (int b = 0; b < nbasis; ++b) {
+        GLM.effect_size[b] = 0.0f;
+        for (int c = 0; c < nbasis; ++c) GLM.XtX_inverse[b][c] = 0.0f;
+        for (int t = 0; t < ntime; ++t) GLM.pseudo_inverse[b][t] = 0.0f;
+    }
+    for (int t = 0; t < ntime; ++t) {
+        for (int b = 0; b < nbasis; ++b) GLM.design_matrix[t][b] = 0.0f;
+        GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
+        GLM.residue[t] = GLM.leverage[t] = 0.0f;
+    }
+    if (GLM_input.AR_order > 0) {
+        GLM.whitening_matrix = float_matrix(ntime, ntime);
+        for (int i = 0; i < ntime; ++i)
+            for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j) ? 1.0f : 0.0f;
+    }
+}
+
+// Inclusion mask from the excluded segments; segments reaching beyond the
+// series are clipped to it.
+void build_inclusion_mask(int ntime) {
+    for (int t = 0; t < ntime; ++t) GLM.include[t] = 1;
+    for (int j = 0; j < GLM.nexcluded; ++j) {
+        const int first = GLM.excluded_start[j] < 0 ? 0 : GLM.excluded_start[j];
+        const int last = GLM.excluded_stop[j] >= ntime ? ntime - 1 : GLM.excluded_stop[j];
+        for (int k = first; k <= last; ++k) GLM.include[k] = 0;
+    }
+    GLM.ninclude = 0;
+    for (int t = 0; t < ntime; ++t) GLM.ninclude += GLM.include[t];
+    GLM.DOF = static_cast<float>(GLM.ninclude - GLM.nbasis);
+}
+
+// Per-run polynomial baseline columns: all runs' constants first, then the
+// linear, quadratic and cubic terms, each centred on the mean of x^j over [0, 1].
+void write_baseline_columns() {
+    const int B = GLM_input.nbaseline_terms, R = GLM.nruns, E = GLM.nevents;
+    for (int k = 0; k < B; ++k)
+        for (int r = 0; r < R; ++r) {
+            const int column = E + k * R + r;
+            const int s = GLM.run_start[r], f = GLM.run_stop[r];
+            const float L = static_cast<float>(f - s);
+            for (int t = 0; t < GLM.ntime; ++t) {
+                float value = 0.0f;
+                if (t >= s && t <= f) {
+                    // A run of one time point has no time axis: its higher terms are 0.
+                    const long double x = (L == 0.0f) ? 0.0L : static_cast<long double>(t - s) / L;
+                    switch (k) {
+                        case 0: value = 1.0f; break;
+                        case 1: value = L == 0.0f ? 0.0f : static_cast<float>(x - 0.5f); break;
+                        case 2: value = L == 0.0f ? 0.0f : static_cast<float>(x * x - 0.3333333333333333L); break;
+                        default: value = L == 0.0f ? 0.0f : static_cast<float>(x * x * x - 0.25f); break;
+                    }
+                }
+                GLM.design_matrix[t][column] = value;
+            }
+        }
+}
+
+}  // namespace
+
+int GLMInternal_create_table(int e, int S, float *p) {
+    const int n = GLM.ntime * S;
+    const float TR = GLM.tr[0];
+    const float step = TR / S;
+    for (int i = 0; i < n; ++i) p[i] = 0.0f;
+    int r = 0;
+    for (int i = 0; i < n; ++i) {
+        if (GLM.run_stop[r] < i / S) ++r;
+        const float t = static_cast<float>(i * step);
+        const int L = GLM.run_stop[r] - GLM.run_start[r] + 1;
+        for (int s = 0; s < GLM.nstims[e]; ++s) {
+            if (!(GLM.stim_on[e][s] <= t && t <= GLM.stim_off[e][s])) continue;
+            if (GLM.table_nrows[r] != L) {
+                std::printf("Programming error: # points in table (%d) != # points in run %d (%d)\n",
+                            GLM.table_nrows[r], L, r);
+                std::exit(1);
+            }
+            const int column = GLM.stim_column[e][s];
+            if (column < 0 || column >= GLM.table_ncols[r] || !GLM.table[r]) {
+                std::printf("Programming error: column number %d is out of range (0 to %d\n", column,
+                            GLM.table_ncols[r]);
+                std::exit(1);
+            }
+            const float *c = GLM.table[r][column];
+            const float run_start_time = static_cast<float>(GLM.run_start[r] * TR);
+            const float x = (t - run_start_time) / TR;
+            if (x <= 0.0f) {
+                p[i] = c[0];
+            } else if (x < static_cast<float>(L - 1)) {
+                const int j = static_cast<int>(x);
+                const float w = static_cast<float>(j + 1 - x);
+                p[i] = static_cast<float>(c[j] * w + (1.0f - w) * c[j + 1]);
+            } else {
+                p[i] = c[L - 1];
+            }
+        }
+    }
+    return 0;
+}
+
+void GLMInternal_BaselineEvent(int e, int order, float tau) {
+    if (order < 0) std::printf("tau = %g\n", tau);
+    const float TR = GLM.tr[0];
+    for (int k = 0; k < GLM.ntime; ++k)
+        for (int s = 0; s < GLM.nstims[e]; ++s) {
+            const int on = static_cast<int>(GLM.stim_on[e][s] / TR);
+            const int off = static_cast<int>(GLM.stim_off[e][s] / TR);
+            if (k < on || k > off) continue;
+            const int d = k - on;
+            // A one-point span has no time axis; its position is taken as 0.
+            const float x = (off == on) ? 0.0f : d / static_cast<float>(off - on);
+            float value;
+            switch (order) {
+                case 0: value = 1.0f; break;
+                case 1: value = x; break;
+                case 2: value = x * x; break;
+                case 3: value = x * x * x; break;
+                default: value = static_cast<float>(1.0 - std::exp(-static_cast<double>(static_cast<float>(d * TR) / tau)));
+            }
+            GLM.design_matrix[k][e] = value;
+        }
+}
+
+void GLMInternal_create_interaction(int e, float *p) {
+    const int i1 = GLM_get_event_index(static_cast<int>(GLM.time_constant[e]));
+    const int i2 = GLM_get_event_index(static_cast<int>(GLM.time_constant2[e]));
+    if (i1 < 0 || i2 < 0 || i1 == i2) {
+        std::printf("Programming error in function GLMInternal_create_interaction.\n");
+        std::printf("icoeff1 = %d, icoeff2 = %d\n", i1, i2);
+        std::exit(1);
+    }
+    for (int k = 0; k < GLM.ntime; ++k) p[k] = GLM.design_matrix[k][i1] * GLM.design_matrix[k][i2];
+}
+
+int GLM_define_basis_functions() {
+    int S = 1;
+    if (HRF.active == 1) {
+        S = static_cast<int>(static_cast<long double>(GLM.tr[0]) / HRF.resolution + 0.5L);
+        if (S < 1) {
+            std::printf("Error: the IRF time step (%f) must be <= TR (%f)\n", HRF.resolution, GLM.tr[0]);
+            return 1;
+        }
+    }
+
+    release_previous_build();
+    const int ntime = GLM.ntime;
+    GLM.nbaseline_basis = GLM.nruns * GLM_input.nbaseline_terms;
+    GLM.nbasis = GLM.nevents + GLM.nbaseline_basis;
+    GLM.ntable_events = 0;
+    allocate_build(ntime, GLM.nbasis);
+    previous = BuildSizes{true, ntime, GLM.nbasis, GLM_input.AR_order > 0 ? GLM_input.AR_order : 0};
+    GLM.whitening_order = 0;  // the whitening matrix starts as the identity again
+    build_inclusion_mask(ntime);
+
+    // One fine-grid work vector serves every event of the build.
+    OwnedVector<float> p(static_cast<std::int64_t>(ntime) * S);
+    for (int e = 0; e < GLM.nevents; ++e) {
+        const int shape = GLM.event_shape[e];
+        const int number = GLM.event_number[e];
+        if (shape >= SHAPE_BASELINE0 && shape <= SHAPE_BASELINE3) {
+            GLMInternal_BaselineEvent(e, shape - SHAPE_BASELINE0, 0.0f);
+            continue;
+        }
+        if (shape == SHAPE_BASELINE_EXP_SAT) {
+            GLMInternal_BaselineEvent(e, -1, GLM.time_constant[e]);
+            continue;
+        }
+        if (shape == SHAPE_TABLE) {
+            GLMInternal_create_table(e, S, p.get());
+            ++GLM.ntable_events;
+        } else if (shape == SHAPE_INTERACTION) {
+            GLMInternal_create_interaction(e, p.get());
+        } else {
+            if (GLMInternal_create_stimulus_paradigm(e, S, p.get())) return 1;
+            if (shape == SHAPE_DRUG_IRF) {
+                GLMInternal_convolve_paradigm_IRF(1, S, p.get(), e);
+                GLMInternal_convolve_paradigm_IRF(2, S, p.get(), e);
+            }
+        }
+        if (shape != SHAPE_INTERACTION && !(shape == SHAPE_TABLE && !GLM.convolve_table[number]))
+            GLMInternal_convolve_paradigm_IRF(0, S, p.get(), e);
+        if (GLM_input.fPET_analysis && shape != SHAPE_TABLE) GLMInternal_integrate_paradigm(S, p.get());
+        GLMInternal_normalize_paradigm(shape == SHAPE_INTERACTION ? ntime : ntime * S, p.get(),
+                                       GLM.event_scale[number]);
+        char id;
+        if (GLM_EventCharIDFromInteger(number, &id)) {
+            std::printf("Programming error: event number (%d) apparenty not defined.?!\n", number);
+            std::exit(1);
+        }
+        const int stride = shape == SHAPE_INTERACTION ? 1 : S;
+        for (int k = 0; k < ntime; ++k) GLM.design_matrix[k][e] = p[static_cast<std::int64_t>(k) * stride];
+    }
+
+    write_baseline_columns();
+    for (int t = 0; t < ntime; ++t)
+        for (int b = 0; b < GLM.nbasis; ++b) {
+            GLM.design_unmasked[t][b] = GLM.design_matrix[t][b];
+            GLM.design_matrix[t][b] *= GLM.include[t];
+        }
+
+    GLMInternal_whiten_model(1);
+    if (GLMInternal_complete_model()) {
+        std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
+        return 1;
+    }
+    if (GLM_input.AR_order > 0) {
+        GLMInternal_calculate_residual_matrix();
+        GLM.AR_mixing_matrix = float_matrix(GLM_input.AR_order + 1, GLM_input.AR_order + 1);
+        GLMInternal_calculate_AR_mixing_matrix();
+    }
+    GLM.initialized = 2;
+    return 0;
+}

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "glm/basis.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+// A model of runs of the given lengths at TR 2 s, without events.
+void make_runs(std::initializer_list<int> lengths, int baseline_terms) {
+    GLM_reset_model_state();
+    GLM_input.nbaseline_terms = baseline_terms;
+    HRF.active = 0;
+    int start = 0, r = 0;
+    for (int n : lengths) {
+        GLM.tr[r] = 2.0f;
+        GLM.run_start[r] = start;
+        GLM.run_stop[r] = start + n - 1;
+        start += n;
+        ++r;
+    }
+    GLM.nruns = r;
+    GLM_input.nruns = r;
+    GLM.ntime = start;
+}
+
+int add_event(int number, int shape) {
+    const int e = GLM.nevents++;
+    GLM.event_number[e] = number;
+    GLM.event_shape[e] = shape;
+    return e;
+}
+
+void add_stimulus(int e, float on, float off) {
+    const int s = GLM.nstims[e]++;
+    GLM.stim_on[e][s] = on;
+    GLM.stim_off[e][s] = off;
+    GLM.stim_magnitude[e][s] = 1.0f;
+}
+
+TEST(Basis, EventColumnsThenBaselineTermsRunByRun) {
+    make_runs({10, 10}, 3);
+    for (int n = 1; n <= 3; ++n) add_stimulus(add_event(n, SHAPE_SQUARE), 4.0f * n, 4.0f * n + 6.0f);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    EXPECT_EQ(GLM.initialized, 2);
+    ASSERT_EQ(GLM.nbasis, 9);
+    EXPECT_EQ(GLM.nbaseline_basis, 6);
+    // Event 1 is on from 4 s to 10 s inclusive: time points 2..5.
+    for (int t = 0; t < 20; ++t) EXPECT_EQ(GLM.design_matrix[t][0], (t >= 2 && t <= 5) ? 1.0f : 0.0f) << t;
+    for (int t = 0; t < 20; ++t) {
+        const bool run0 = t < 10;
+        EXPECT_EQ(GLM.design_matrix[t][3], run0 ? 1.0f : 0.0f);
+        EXPECT_EQ(GLM.design_matrix[t][4], run0 ? 0.0f : 1.0f);
+        const float x = (run0 ? t : t - 10) / 9.0f;
+        EXPECT_NEAR(GLM.design_matrix[t][run0 ? 5 : 6], x - 0.5f, 1e-6);
+        EXPECT_EQ(GLM.design_matrix[t][run0 ? 6 : 5], 0.0f);
+        EXPECT_NEAR(GLM.design_matrix[t][run0 ? 7 : 8], x * x - 1.0f / 3.0f, 1e-6);
+    }
+    EXPECT_EQ(GLM.DOF, 11.0f);
+
+    make_runs({12}, 0);
+    add_stimulus(add_event(5, SHAPE_SQUARE), 0.0f, 4.0f);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    EXPECT_EQ(GLM.nbasis, 1);
+}
+
+TEST(Basis, BaselineTermsOfAnElevenPointRunAndASinglePointRun) {
+    make_runs({11, 1}, 4);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    ASSERT_EQ(GLM.nbasis, 8);
+    for (int t = 0; t < 11; ++t) {
+        EXPECT_NEAR(GLM.design_matrix[t][2], -0.5 + 0.1 * t, 1e-6) << t;
+        EXPECT_NEAR(GLM.design_matrix[t][4], (0.1 * t) * (0.1 * t) - 1.0 / 3.0, 1e-6) << t;
+        EXPECT_NEAR(GLM.design_matrix[t][6], std::pow(0.1 * t, 3) - 0.25, 1e-6) << t;
+    }
+    EXPECT_NEAR(GLM.design_matrix[0][4], -1.0 / 3.0, 1e-7);
+    EXPECT_NEAR(GLM.design_matrix[10][4], 2.0 / 3.0, 1e-6);
+    // The one-point run: constant 1, higher terms 0 (never 0/0).
+    EXPECT_EQ(GLM.design_matrix[11][1], 1.0f);
+    for (int column : {3, 5, 7}) EXPECT_EQ(GLM.design_matrix[11][column], 0.0f) << column;
+}
+
+TEST(Basis, ExcludedRowsAreZeroedOnlyInTheMaskedDesign) {
+    make_runs({20}, 2);
+    add_stimulus(add_event(1, SHAPE_SQUARE), 10.0f, 20.0f);
+    GLM.nexcluded = 2;
+    GLM.excluded_start[0] = 5;
+    GLM.excluded_stop[0] = 7;
+    GLM.excluded_start[1] = 18;
+    GLM.excluded_stop[1] = 40;  // beyond the series: clipped
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    EXPECT_EQ(GLM.ninclude, 15);
+    EXPECT_EQ(GLM.DOF, 12.0f);
+    for (int t = 0; t < 20; ++t) {
+        const bool excluded = (t >= 5 && t <= 7) || t >= 18;
+        EXPECT_EQ(GLM.include[t], excluded ? 0 : 1);
+        EXPECT_EQ(GLM.design_unmasked[t][1], 1.0f);
+        EXPECT_EQ(GLM.design_matrix[t][1], excluded ? 0.0f : 1.0f) << t;
+    }
+    EXPECT_EQ(GLM.design_unmasked[6][0], 1.0f);
+    EXPECT_EQ(GLM.design_matrix[6][0], 0.0f);
+}
+
+TEST(Basis, SubSamplingFactorFromTheIrfStep) {
+    make_runs({8}, 1);
+    add_stimulus(add_event(1, SHAPE_SQUARE), 4.0f, 8.0f);
+    float irf[2] = {0.5f, 0.5f};
+    HRF.irf = irf;
+    HRF.npoints = 2;
+    HRF.active = 1;
+    HRF.resolution = 5.0f;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(GLM_define_basis_functions(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: the IRF time step (5.000000) must be <= TR (2.000000)\n");
+
+    // A table column of values 10 j, convolved with a two-sample kernel: the
+    // time point k receives 0.5 c[k] + 0.5 c(k - 1/S), so the ratio of two
+    // columns values reveals S.
+    auto ratio_for_step = [&](float resolution) {
+        make_runs({8}, 0);
+        HRF.active = 1;
+        HRF.resolution = resolution;
+        GLM.table[0] = float_matrix(MAX_TABLE_COLUMNS, 8);
+        GLM.table_ncols[0] = 1;
+        GLM.table_nrows[0] = 8;
+        for (int j = 0; j < 8; ++j) GLM.table[0][0][j] = 10.0f * j;
+        const int e = add_event(2, SHAPE_TABLE);
+        add_stimulus(e, 0.0f, 14.0f);
+        GLM.stim_column[e][0] = 0;
+        GLM.convolve_table[2] = 1;
+        EXPECT_EQ(GLM_define_basis_functions(), 0);
+        return GLM.design_matrix[1][0] / GLM.design_matrix[7][0];
+    };
+    EXPECT_NEAR(ratio_for_step(1.0f), (10 - 5 / 2.0) / (70 - 5 / 2.0), 1e-5);    // S = 2
+    EXPECT_NEAR(ratio_for_step(0.75f), (10 - 5 / 3.0) / (70 - 5 / 3.0), 1e-5);   // S = 3
+    HRF.irf = nullptr;
+}
+
+TEST(Basis, TableInterpolationOnTheFineGrid) {
+    make_runs({4, 3}, 0);
+    for (int r = 0; r < 2; ++r) {
+        GLM.table[r] = float_matrix(MAX_TABLE_COLUMNS, 4);
+        GLM.table_ncols[r] = 2;
+        GLM.table_nrows[r] = r == 0 ? 4 : 3;
+        for (int j = 0; j < 4; ++j) GLM.table[r][1][j] = 100.0f * r + j * j;
+    }
+    const int e = add_event(7, SHAPE_TABLE);
+    add_stimulus(e, 0.0f, 6.0f);   // run 0: time points 0..3
+    add_stimulus(e, 8.0f, 12.0f);  // run 1: time points 4..6
+    GLM.stim_column[e][0] = GLM.stim_column[e][1] = 1;
+    OwnedVector<float> p(14);
+    ASSERT_EQ(GLMInternal_create_table(e, 2, p.get()), 0);
+    const float expected[14] = {0, 0.5f, 1, 2.5f, 4, 6.5f, 9, 0, 100, 100.5f, 101, 102.5f, 104, 0};
+    for (int i = 0; i < 14; ++i) EXPECT_FLOAT_EQ(p[i], expected[i]) << i;
+}
+
+TEST(Basis, InteractionAndPerEventBaselines) {
+    make_runs({10}, 0);
+    add_stimulus(add_event(1, SHAPE_SQUARE), 0.0f, 10.0f);   // points 0..5
+    add_stimulus(add_event(2, SHAPE_SQUARE), 6.0f, 18.0f);   // points 3..9
+    const int ix = add_event(3, SHAPE_INTERACTION);
+    GLM.time_constant[ix] = 1;
+    GLM.time_constant2[ix] = 2;
+    add_stimulus(ix, 0.0f, 18.0f);
+    const int lin = add_event(4, SHAPE_BASELINE1);
+    add_stimulus(lin, 0.0f, 18.0f);
+    const int sat = add_event(5, SHAPE_BASELINE_EXP_SAT);
+    GLM.time_constant[sat] = 4.0f;
+    add_stimulus(sat, 0.0f, 18.0f);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "tau = 4\n");
+    for (int t = 0; t < 10; ++t) {
+        EXPECT_EQ(GLM.design_matrix[t][ix], (t >= 3 && t <= 5) ? 1.0f : 0.0f) << t;
+        EXPECT_NEAR(GLM.design_matrix[t][lin], t / 9.0, 1e-6);
+        EXPECT_NEAR(GLM.design_matrix[t][sat], 1.0 - std::exp(-2.0 * t / 4.0), 1e-6);
+    }
+}
+
+TEST(Basis, RebuildReproducesTheDesignAndSingularDesignsAreRefused) {
+    make_runs({15}, 2);
+    add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
+    add_stimulus(add_event(2, SHAPE_SQUARE), 12.0f, 20.0f);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    std::string first;
+    for (int t = 0; t < 15; ++t)
+        for (int b = 0; b < 4; ++b) first += std::to_string(GLM.design_matrix[t][b]) + " ";
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    std::string second;
+    for (int t = 0; t < 15; ++t)
+        for (int b = 0; b < 4; ++b) second += std::to_string(GLM.design_matrix[t][b]) + " ";
+    EXPECT_EQ(first, second);
+
+    // Two events with the same stimuli give two equal columns.
+    make_runs({15}, 1);
+    add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
+    add_stimulus(add_event(2, SHAPE_SQUARE), 2.0f, 8.0f);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(GLM_define_basis_functions(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: the design matrix is singular: its columns are linearly dependent.\n");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+// Helpers for tests that run the built program or need a scratch directory.
+#pragma once
+
+#include <string>
+
+struct ProgramResult {
+    int status = -1;     // exit status, or -1 when the program did not exit normally
+    std::string output;  // standard output and standard error, interleaved
+};
+
+// A fresh directory under the system's temporary directory, removed with its
+// contents when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    // Writes text into a file of this directory and returns its full path.
+    std::string write(const std::string &name, const std::string &text) const;
+
+private:
+    std::string path_;
+};
+
+// Runs the built program with the given argument text (passed through the
+// shell) in directory dir, with standard input from stdin_text (empty: none).
+ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text = "");
+
+std::string read_file(const std::string &path);
