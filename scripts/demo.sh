@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Builds the program into build/ and runs it.
+# Builds the program and the data set generator, writes a synthetic data set
+# into build/demo/ and analyses it there. The script ends with the analysis'
+# exit status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target fmriglm
-./build/fmriglm -h
+cmake --build build -j"$(nproc)" --target fmriglm fmriglm_make_dataset
+
+rm -rf build/demo
+./build/tools/fmriglm_make_dataset --dir build/demo --seed 1 \
+    --control-extra "baseline-terms 3" --control-extra "notify"
+
+status=0
+(cd build/demo && ../fmriglm control.txt) || status=$?
+echo "fmriglm finished with exit status $status"
+
+# Steps that check the maps in build/demo (against build/demo/regions.txt) follow here.
+
+exit "$status"

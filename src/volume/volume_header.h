@@ -65,6 +65,14 @@ int decode_xdisplay_header_keyword(char *line, VolumeHeader *header);
 int read_nifti_header(int verbose, const char *file_name, VolumeHeader *header);
 int read_freesurfer_header(const char *file_name, VolumeHeader *header);
 
+// One keyword line of a freesurfer .bhdr file into the header or the geometry
+// values (three corners, slice normal, TE, TR, TI, flip angle): 0, or 1 for an
+// unknown keyword.
+constexpr int FREESURFER_GEOMETRY_VALUES = 16;
+int decode_freesurfer_header_keyword(char *line, VolumeHeader *header, float geometry[FREESURFER_GEOMETRY_VALUES]);
+
+// The extension (text after the last '.') goes into scratch and its code into
+// file_type; scratch and result hold NAME_SIZE characters.
 int get_extension(char *file_name, int *file_type, char *scratch);
 int replace_extension(const char *file_name, int *file_type, const char *new_extension, char *result);
 

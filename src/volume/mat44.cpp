@@ -1,0 +1,56 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "numerics/arrays.h"
+#include "numerics/matrix_inverse.h"
+#include "volume/volume_header.h"
+
+namespace {
+Mat44 identity() {
+    Mat44 m{};
+    for (int i = 0; i < 4; ++i) m.m[i][i] = 1.0f;
+    return m;
+}
+}  // namespace
+
+Mat44 scale_and_shift_to_mat44(const float resolution[3], const float origin[3], const float direction[3]) {
+    Mat44 m = identity();
+    for (int i = 0; i < 3; ++i) {
+        m.m[i][i] = resolution[i] * direction[i];
+        m.m[i][3] = origin[i];
+    }
+    return m;
+}
+
+Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const float row_z[4]) {
+    Mat44 m = identity();
+    const float *rows[3] = {row_x, row_y, row_z};
+    bool degenerate = false;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 4; ++j) m.m[i][j] = rows[i][j];
+        if (rows[i][0] == 0.0f && rows[i][1] == 0.0f && rows[i][2] == 0.0f) degenerate = true;
+    }
+    if (degenerate) {
+        // A row without any rotation/scaling part makes the matrix singular:
+        // fall back to the identity, keeping the translations.
+        std::printf("Invalid Affine transformation matrix: resetting to identity matrix.\n");
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) m.m[i][j] = i == j ? 1.0f : 0.0f;
+    }
+    return m;
+}
+
+Mat44 invert_mat44(const Mat44 &m) {
+    OwnedMatrix<float> work(4, 4);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) work[i][j] = m.m[i][j];
+    int failed_row = -1;
+    if (rInvertSquareMatrix(4, work.get(), &failed_row)) {
+        std::printf("failed on row %d\n", failed_row);
+        std::exit(1);
+    }
+    Mat44 inverse;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) inverse.m[i][j] = work[i][j];
+    return inverse;
+}

@@ -1,0 +1,118 @@
+#include <nifti1_io.h>
+
+#include <cstring>
+#include <vector>
+
+#include "driver/globals.h"
+#include "driver/output.h"
+#include "volume/scratch_dir.h"
+
+namespace {
+constexpr int V = 5 * 4 * 3;
+
+// First run geometry and a fit with 10 included time points and 3 basis
+// functions, so 7 degrees of freedom.
+void set_geometry(int output_format) {
+    GLM_reset_model_state();
+    static int include[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    GLM.include = include, GLM.ntime = 10, GLM.nbasis = 3;
+    GLM_input.output_format = output_format;
+    file_list_root = RunEntry{};
+    file_list_root.nx = 5, file_list_root.ny = 4, file_list_root.nz = 3;
+    const float resolution[3] = {2.0f, 2.5f, 3.0f}, origin[3] = {-10.0f, 20.0f, 5.5f}, direction[3] = {-1, 1, 1};
+    std::memcpy(file_list_root.resolution, resolution, sizeof resolution);
+    std::memcpy(file_list_root.origin, origin, sizeof origin);
+    std::memcpy(file_list_root.direction, direction, sizeof direction);
+    file_list_root.time_step = 2.0f;
+}
+
+// Creates the volume, writes its samples and returns the data file's name.
+std::string write_volume(const std::string &name, int kind, int nvolumes) {
+    std::FILE *stream = nullptr;
+    EXPECT_EQ(open_output_file(kind, nvolumes, name.c_str(), &stream), 0);
+    const std::vector<char> samples(static_cast<std::size_t>(V) * nvolumes * (kind == -1 ? 2 : 4), 7);
+    EXPECT_EQ(std::fwrite(samples.data(), 1, samples.size(), stream), samples.size());
+    std::fclose(stream);
+    return name + (GLM_input.output_format ? ".nii" : kind == -1 ? ".bshort" : ".bfloat");
+}
+}  // namespace
+
+TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
+    ScratchDir dir;
+    for (int format : {0, 1})
+        for (int kind : {-1, 0, 1}) {
+            set_geometry(format);
+            const int nvolumes = kind == 1 ? 2 : 3;
+            const std::string file = write_volume(dir / ("S-1-2_" + std::to_string(format) + std::to_string(kind)),
+                                                  kind, nvolumes);
+            SCOPED_TRACE(file);
+            VolumeHeader h;
+            int status;
+            read_header(file, h, status);
+            ASSERT_EQ(status, 0);
+            EXPECT_EQ(h.nx * 1000 + h.ny * 100 + h.nz * 10 + h.nt, 5430 + nvolumes);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(h.resolution[i], file_list_root.resolution[i]);
+                EXPECT_EQ(h.origin[i], file_list_root.origin[i]);
+                EXPECT_EQ(h.direction[i], file_list_root.direction[i]);
+            }
+            EXPECT_EQ(h.storage_type, kind == -1 ? STORAGE_SHORT : STORAGE_FLOAT);
+            // xdisplay headers carry no time step; NIfTI keeps it and the offset.
+            EXPECT_EQ(h.time_step, format ? 2.0f : 0.0f);
+            const float offset = format == 0 ? 0.0f : kind == 1 ? 368.0f : 352.0f;
+            EXPECT_EQ(h.data_offset, offset);
+            EXPECT_EQ(h.dof, format == 0 || kind == 1 ? 7 : 0);
+            EXPECT_EQ(std::filesystem::file_size(file), offset + V * nvolumes * (kind == -1 ? 2 : 4));
+        }
+    std::ifstream hdr(dir / "S-1-2_0-1.hdr");
+    std::string text((std::istreambuf_iterator<char>(hdr)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "x 5\ny 4\nz 3\nt 3\nbyte-order " + std::to_string(machine_byte_order()) +
+                        "\nresolution 2 2.5 3\norigin -10 20 5.5\ndirection -1 1 1\ndegrees-of-freedom 7\n");
+}
+
+TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
+    ScratchDir dir;
+    set_geometry(1);
+    write_volume(dir / "S-map", 1, 2);
+    write_volume(dir / "residue", -1, 6);
+    const Mat44 m = scale_and_shift_to_mat44(file_list_root.resolution, file_list_root.origin,
+                                             file_list_root.direction);
+    for (const char *name : {"S-map.nii", "residue.nii"}) {
+        nifti_image *nim = nifti_image_read((dir / name).c_str(), 0);
+        ASSERT_NE(nim, nullptr);
+        const bool s_map = std::strcmp(name, "S-map.nii") == 0;
+        EXPECT_EQ(nim->datatype, s_map ? 16 : 4);
+        EXPECT_EQ(nim->nt, s_map ? 2 : 6);
+        EXPECT_EQ(nim->iname_offset, s_map ? 368 : 352);
+        EXPECT_EQ(nim->num_ext, s_map ? 1 : 0);
+        if (s_map) {
+            EXPECT_EQ(nim->ext_list[0].ecode * 100 + nim->ext_list[0].esize, 2016);
+        }
+        EXPECT_EQ(nim->dx * 100 + nim->dz, 203.0f);
+        EXPECT_EQ(nim->qform_code * 10 + nim->sform_code, 10);
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) EXPECT_NEAR(nim->qto_xyz.m[i][j], m.m[i][j], 1e-6);
+        nifti_image_free(nim);
+    }
+    nifti_1_header n;  // the fields nifticlib does not expose
+    std::ifstream(dir / "S-map.nii", std::ios::binary).read(reinterpret_cast<char *>(&n), sizeof n);
+    EXPECT_EQ(n.regular, 'r');
+    EXPECT_EQ(n.xyzt_units, 2);
+    EXPECT_EQ(n.srow_x[0], -2.0f);
+    EXPECT_EQ(n.srow_z[3], 5.5f);
+}
+
+TEST(OutputVolumes, FailuresToCreate) {
+    ScratchDir dir;
+    std::FILE *stream = nullptr;
+    for (int format : {0, 1}) {
+        set_geometry(format);
+        const std::string name = dir / "missing/P-1";
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, name.c_str(), &stream), 1); }),
+                  format ? "Error: cannot open the header file " + name + ".nii.\n"
+                         : "Error: cannot open the output file " + name + ".hdr\n");
+    }
+    file_list_root.nx = 40000;  // does not fit the header's 16-bit sizes
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(write_nifti_header(0, 1, (dir / "big").c_str(), &stream), 1); }),
+              "Error: the dimensions (40000,4,3,1) of " + dir / "big" + ".nii cannot be stored in a NIFTI-1 header.\n");
+}

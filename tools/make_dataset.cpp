@@ -1,0 +1,383 @@
+// Writes a synthetic fMRI data set with a known answer: R runs of 4-D float
+// NIfTI-1 images, one event file per run, a GLM control file and a text file
+// that names the active regions.
+//
+// Two events alternate in blocks (20 s on, 20 s off); each event's square wave
+// is convolved with the BOLD-monkey impulse response and normalised to peak 1.
+// Event 1 drives one box of voxels, event 2 another, with an amplitude given in
+// percent of the baseline. Every voxel also carries a slow drift and AR(1)
+// noise. The same options and seed always give the same files.
+#include <nifti1_io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string dir = "demo";
+    std::string control = "control.txt";
+    int nx = 32, ny = 32, nz = 8;
+    int runs = 2;
+    int volumes = 100;
+    double tr = 2.0;
+    double ar = 0.3;
+    double noise = 10.0;
+    double baseline = 1000.0;
+    double amplitude = 3.0;  // percent of the baseline
+    double drift = 2.0;      // percent of the baseline over a run
+    double voxel_size = 3.0;
+    std::uint64_t seed = 1;
+    std::string conditions = "1 2 1-2 1,2";
+    std::vector<std::string> extra;
+};
+
+// Inclusive voxel ranges of an active region.
+struct Box {
+    int x0, x1, y0, y1, z0, z1;
+    bool contains(int x, int y, int z) const {
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 && z >= z0 && z <= z1;
+    }
+};
+
+struct Block {
+    int event;
+    double on, off;
+};
+
+constexpr double BLOCK_START = 20.0;   // seconds of rest before the first block
+constexpr double BLOCK_LENGTH = 20.0;  // seconds on; the same length of rest follows
+constexpr double IRF_RESOLUTION = 0.1;
+constexpr int IRF_POINTS = 1200;
+
+void usage() {
+    std::printf(
+        "Usage: fmriglm_make_dataset [options]\n"
+        "  --dir D            output directory (default demo)\n"
+        "  --control NAME     control file name (default control.txt)\n"
+        "  --nx N --ny N --nz N  volume size (default 32 32 8)\n"
+        "  --runs R           number of runs, 1-50 (default 2)\n"
+        "  --volumes T        volumes per run (default 100)\n"
+        "  --tr S             repetition time in seconds (default 2)\n"
+        "  --ar A             AR(1) coefficient of the noise, |A| < 1 (default 0.3)\n"
+        "  --noise S          standard deviation of the noise (default 10)\n"
+        "  --baseline B       baseline intensity (default 1000)\n"
+        "  --amplitude P      response amplitude in percent of the baseline (default 3)\n"
+        "  --drift P          slow drift in percent of the baseline over a run (default 2)\n"
+        "  --voxel-size MM    voxel edge length (default 3)\n"
+        "  --seed N           seed of the noise (default 1)\n"
+        "  --conditions TEXT  conditions line of the control file (default \"1 2 1-2 1,2\")\n"
+        "  --control-extra L  extra keyword line for the control file (repeatable)\n");
+}
+
+[[noreturn]] void fail(const std::string &message) {
+    std::fprintf(stderr, "fmriglm_make_dataset: %s\n", message.c_str());
+    std::exit(1);
+}
+
+long parse_integer(const std::string &option, const char *text) {
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0) fail(option + " needs an integer, not '" + text + "'");
+    return value;
+}
+
+double parse_number(const std::string &option, const char *text) {
+    char *end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value)) fail(option + " needs a number, not '" + text + "'");
+    return value;
+}
+
+Options parse_options(int argc, char **argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            usage();
+            std::exit(0);
+        }
+        if (i + 1 >= argc) fail("option " + option + " needs a value (see --help)");
+        const char *value = argv[++i];
+        if (option == "--dir") o.dir = value;
+        else if (option == "--control") o.control = value;
+        else if (option == "--nx") o.nx = static_cast<int>(parse_integer(option, value));
+        else if (option == "--ny") o.ny = static_cast<int>(parse_integer(option, value));
+        else if (option == "--nz") o.nz = static_cast<int>(parse_integer(option, value));
+        else if (option == "--runs") o.runs = static_cast<int>(parse_integer(option, value));
+        else if (option == "--volumes") o.volumes = static_cast<int>(parse_integer(option, value));
+        else if (option == "--tr") o.tr = parse_number(option, value);
+        else if (option == "--ar") o.ar = parse_number(option, value);
+        else if (option == "--noise") o.noise = parse_number(option, value);
+        else if (option == "--baseline") o.baseline = parse_number(option, value);
+        else if (option == "--amplitude") o.amplitude = parse_number(option, value);
+        else if (option == "--drift") o.drift = parse_number(option, value);
+        else if (option == "--voxel-size") o.voxel_size = parse_number(option, value);
+        else if (option == "--seed") o.seed = static_cast<std::uint64_t>(parse_integer(option, value));
+        else if (option == "--conditions") o.conditions = value;
+        else if (option == "--control-extra") o.extra.emplace_back(value);
+        else fail("unknown option " + option + " (see --help)");
+    }
+    if (o.nx < 2 || o.ny < 1 || o.nz < 1 || o.nx > 4096 || o.ny > 4096 || o.nz > 4096)
+        fail("sizes must be 2-4096 voxels along x and 1-4096 along y and z");
+    if (o.runs < 1 || o.runs > 50) fail("--runs must be 1-50");
+    if (o.volumes < 2 || o.volumes > 32767) fail("--volumes must be 2-32767");
+    if (static_cast<double>(o.nx) * o.ny * o.nz * o.volumes * 4.0 > 2.0e9)
+        fail("a run of more than 2 GB is not useful as a test data set");
+    if (!(o.tr > 0.0)) fail("--tr must be positive");
+    if (!(std::fabs(o.ar) < 1.0)) fail("--ar must lie strictly between -1 and 1");
+    if (o.noise < 0.0) fail("--noise must not be negative");
+    if (!(o.voxel_size > 0.0)) fail("--voxel-size must be positive");
+    // Event 2's first block begins one block and one rest after event 1's.
+    if (o.volumes * o.tr <= BLOCK_START + 2.0 * BLOCK_LENGTH)
+        fail("runs must last more than 60 s so that both events occur");
+    for (const std::string &line : o.extra)
+        if (line.find('\n') != std::string::npos) fail("--control-extra takes one line at a time");
+    if (o.conditions.find('\n') != std::string::npos) fail("--conditions must be one line");
+    return o;
+}
+
+// Blocks of one run, alternating between event 1 and event 2, each cut at the end of the run.
+std::vector<Block> make_blocks(double duration) {
+    std::vector<Block> blocks;
+    for (int k = 0;; ++k) {
+        const double on = BLOCK_START + 2.0 * BLOCK_LENGTH * k;
+        if (on >= duration) break;
+        blocks.push_back({k % 2 == 0 ? 1 : 2, on, std::min(on + BLOCK_LENGTH, duration)});
+    }
+    return blocks;
+}
+
+// The BOLD-monkey impulse response: three exponentials sampled every 0.1 s.
+std::vector<double> bold_monkey_irf() {
+    const double tau[3] = {1.5, 4.5, 13.5};
+    double amplitude[3] = {0.0, 0.7, -0.3};
+    amplitude[0] = -tau[0] * (amplitude[1] / tau[1] + amplitude[2] / tau[2]);
+    std::vector<double> irf(IRF_POINTS);
+    for (int i = 0; i < IRF_POINTS; ++i) {
+        const double t = i * IRF_RESOLUTION;
+        double sum = 0.0;
+        for (int k = 0; k < 3; ++k) sum += IRF_RESOLUTION * amplitude[k] / tau[k] * std::exp(-t / tau[k]);
+        irf[i] = sum;
+    }
+    return irf;
+}
+
+// Expected response of one event at every volume of a run, peak 1.
+std::vector<double> make_regressor(const Options &o, const std::vector<Block> &blocks, int event,
+                                   const std::vector<double> &irf) {
+    const double duration = o.volumes * o.tr;
+    const int fine = static_cast<int>(std::ceil(duration / IRF_RESOLUTION)) + 1;
+    std::vector<double> paradigm(fine, 0.0);
+    for (const Block &b : blocks) {
+        if (b.event != event) continue;
+        for (int i = 0; i < fine; ++i) {
+            const double t = i * IRF_RESOLUTION;
+            if (t >= b.on && t < b.off) paradigm[i] = 1.0;
+        }
+    }
+    std::vector<double> response(fine, 0.0);
+    for (int i = 0; i < fine; ++i) {
+        double sum = 0.0;
+        for (int k = 0; k <= i && k < IRF_POINTS; ++k) sum += irf[k] * paradigm[i - k];
+        response[i] = sum;
+    }
+    std::vector<double> regressor(o.volumes);
+    double peak = 0.0;
+    for (int t = 0; t < o.volumes; ++t) {
+        const int i = std::min(fine - 1, static_cast<int>(std::lround(t * o.tr / IRF_RESOLUTION)));
+        regressor[t] = response[i];
+        peak = std::max(peak, std::fabs(regressor[t]));
+    }
+    if (peak > 0.0)
+        for (double &value : regressor) value /= peak;
+    return regressor;
+}
+
+// Normal deviates from a 64-bit Mersenne twister by the Box-Muller transform,
+// so that the values depend on the seed alone, not on the standard library.
+class Gaussian {
+public:
+    explicit Gaussian(std::uint64_t seed) : engine_(seed) {}
+    double next() {
+        if (have_spare_) {
+            have_spare_ = false;
+            return spare_;
+        }
+        const double u1 = 1.0 - uniform();  // (0, 1]
+        const double u2 = uniform();
+        const double radius = std::sqrt(-2.0 * std::log(u1));
+        const double angle = 2.0 * std::numbers::pi * u2;
+        spare_ = radius * std::sin(angle);
+        have_spare_ = true;
+        return radius * std::cos(angle);
+    }
+
+private:
+    double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+    std::mt19937_64 engine_;
+    double spare_ = 0.0;
+    bool have_spare_ = false;
+};
+
+std::FILE *create(const std::filesystem::path &path) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) fail("cannot create " + path.string());
+    return f;
+}
+
+void finish(std::FILE *f, const std::filesystem::path &path) {
+    if (std::ferror(f) || std::fclose(f) != 0) fail("error writing " + path.string());
+}
+
+// A single-file NIfTI-1 header for float samples, centred on the origin, with
+// a quaternion transform (qform_code 1) and the TR as the fourth voxel size.
+nifti_1_header make_header(const Options &o) {
+    nifti_1_header h;
+    std::memset(&h, 0, sizeof h);
+    h.sizeof_hdr = 348;
+    h.dim[0] = 4;
+    h.dim[1] = static_cast<short>(o.nx);
+    h.dim[2] = static_cast<short>(o.ny);
+    h.dim[3] = static_cast<short>(o.nz);
+    h.dim[4] = static_cast<short>(o.volumes);
+    h.dim[5] = h.dim[6] = h.dim[7] = 1;
+    h.datatype = NIFTI_TYPE_FLOAT32;
+    h.bitpix = 32;
+    h.vox_offset = 352.0f;
+    h.xyzt_units = NIFTI_UNITS_MM | NIFTI_UNITS_SEC;
+    h.qform_code = NIFTI_XFORM_SCANNER_ANAT;
+    h.sform_code = 0;
+
+    const float size = static_cast<float>(o.voxel_size);
+    const int n[3] = {o.nx, o.ny, o.nz};
+    mat44 m;
+    std::memset(&m, 0, sizeof m);
+    for (int i = 0; i < 3; ++i) {
+        m.m[i][i] = size;
+        m.m[i][3] = -0.5f * static_cast<float>(n[i] - 1) * size;
+    }
+    m.m[3][3] = 1.0f;
+    float qb, qc, qd, qx, qy, qz, dx, dy, dz, qfac;
+    nifti_mat44_to_quatern(m, &qb, &qc, &qd, &qx, &qy, &qz, &dx, &dy, &dz, &qfac);
+    h.quatern_b = qb;
+    h.quatern_c = qc;
+    h.quatern_d = qd;
+    h.qoffset_x = qx;
+    h.qoffset_y = qy;
+    h.qoffset_z = qz;
+    h.pixdim[0] = qfac;
+    h.pixdim[1] = dx;
+    h.pixdim[2] = dy;
+    h.pixdim[3] = dz;
+    h.pixdim[4] = static_cast<float>(o.tr);
+    std::snprintf(h.descrip, sizeof h.descrip, "synthetic fMRI data set");
+    std::memcpy(h.magic, "n+1", 4);
+    return h;
+}
+
+void write_event_file(const std::filesystem::path &path, const Options &o, const std::vector<Block> &blocks) {
+    std::FILE *f = create(path);
+    std::fprintf(f, "%g\n", o.tr);
+    for (int event = 1; event <= 2; ++event) {
+        std::fprintf(f, "\n%d square\n", event);
+        for (const Block &b : blocks)
+            if (b.event == event) std::fprintf(f, "%g %g\n", b.on, b.off);
+    }
+    finish(f, path);
+}
+
+void write_control_file(const std::filesystem::path &path, const Options &o) {
+    std::FILE *f = create(path);
+    std::fprintf(f, "# Synthetic data set: %d runs of %d x %d x %d voxels, %d volumes each, TR %g s\n", o.runs,
+                 o.nx, o.ny, o.nz, o.volumes, o.tr);
+    std::fprintf(f, "IRF BOLD-monkey\n");
+    for (const std::string &line : o.extra) std::fprintf(f, "%s\n", line.c_str());
+    std::fprintf(f, "conditions %s\n", o.conditions.c_str());
+    std::fprintf(f, "runs:\n");
+    for (int r = 1; r <= o.runs; ++r) std::fprintf(f, "run%d.nii run%d.glm\n", r, r);
+    finish(f, path);
+}
+
+void write_regions(const std::filesystem::path &path, const Options &o, const Box boxes[2]) {
+    std::FILE *f = create(path);
+    std::fprintf(f, "# Active regions: event x0 x1 y0 y1 z0 z1 (inclusive voxel indices)\n");
+    std::fprintf(f, "# amplitude %g percent of baseline %g, noise s.d. %g, AR(1) %g\n", o.amplitude, o.baseline,
+                 o.noise, o.ar);
+    for (int e = 0; e < 2; ++e)
+        std::fprintf(f, "%d %d %d %d %d %d %d\n", e + 1, boxes[e].x0, boxes[e].x1, boxes[e].y0, boxes[e].y1,
+                     boxes[e].z0, boxes[e].z1);
+    finish(f, path);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const Options o = parse_options(argc, argv);
+    const std::filesystem::path dir = o.dir;
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) fail("cannot create the directory " + o.dir + ": " + error.message());
+
+    // Event 1 in a box on the low-x side, event 2 in its mirror image.
+    const int w = std::max(1, o.nx / 4);
+    const int ex = o.nx / 8;
+    const int y0 = o.ny / 4, z0 = o.nz / 4;
+    const int y1 = y0 + std::max(1, o.ny / 2) - 1, z1 = z0 + std::max(1, o.nz / 2) - 1;
+    const Box boxes[2] = {{ex, ex + w - 1, y0, y1, z0, z1}, {o.nx - ex - w, o.nx - 1 - ex, y0, y1, z0, z1}};
+
+    const double duration = o.volumes * o.tr;
+    const std::vector<Block> blocks = make_blocks(duration);
+    const std::vector<double> irf = bold_monkey_irf();
+    const std::vector<double> regressor[2] = {make_regressor(o, blocks, 1, irf), make_regressor(o, blocks, 2, irf)};
+
+    const nifti_1_header header = make_header(o);
+    const std::int64_t V = static_cast<std::int64_t>(o.nx) * o.ny * o.nz;
+    const double scale = o.baseline * o.amplitude / 100.0;
+    const double innovation = o.noise * std::sqrt(1.0 - o.ar * o.ar);
+    std::vector<float> volume(V);
+    std::vector<double> noise(V);
+    Gaussian gaussian(o.seed);
+
+    for (int r = 1; r <= o.runs; ++r) {
+        const std::filesystem::path image = dir / ("run" + std::to_string(r) + ".nii");
+        std::FILE *f = create(image);
+        const char extender[4] = {0, 0, 0, 0};
+        std::fwrite(&header, sizeof header, 1, f);
+        std::fwrite(extender, 1, 4, f);
+        for (std::int64_t v = 0; v < V; ++v) noise[v] = o.noise * gaussian.next();
+        for (int t = 0; t < o.volumes; ++t) {
+            const double u = static_cast<double>(t) / (o.volumes - 1) - 0.5;
+            const double drift = o.baseline * o.drift / 100.0 * (u + 0.5 * u * u);
+            std::int64_t v = 0;
+            for (int z = 0; z < o.nz; ++z)
+                for (int y = 0; y < o.ny; ++y)
+                    for (int x = 0; x < o.nx; ++x, ++v) {
+                        if (t > 0) noise[v] = o.ar * noise[v] + innovation * gaussian.next();
+                        double value = o.baseline + drift + noise[v];
+                        for (int e = 0; e < 2; ++e)
+                            if (boxes[e].contains(x, y, z)) value += scale * regressor[e][t];
+                        volume[v] = static_cast<float>(value);
+                    }
+            std::fwrite(volume.data(), sizeof(float), volume.size(), f);
+        }
+        finish(f, image);
+        write_event_file(dir / ("run" + std::to_string(r) + ".glm"), o, blocks);
+    }
+    write_control_file(dir / o.control, o);
+    write_regions(dir / "regions.txt", o, boxes);
+    std::printf("Wrote %d runs of %d x %d x %d voxels and %d volumes (TR %g s) into %s\n", o.runs, o.nx, o.ny, o.nz,
+                o.volumes, o.tr, o.dir.c_str());
+    return 0;
+}
