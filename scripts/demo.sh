@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target fmriglm fmriglm_make_dataset
+cmake --build build -j"$(nproc)" --target fmriglm fmriglm_make_dataset fmriglm_map_summary
 
 rm -rf build/demo
 ./build/tools/fmriglm_make_dataset --dir build/demo --seed 1 \
@@ -15,7 +15,8 @@ rm -rf build/demo
 status=0
 (cd build/demo && ../fmriglm control.txt) || status=$?
 echo "fmriglm finished with exit status $status"
-
-# Steps that check the maps in build/demo (against build/demo/regions.txt) follow here.
-
+if [ "$status" -eq 0 ]; then
+  echo "Maps written to $(pwd)/build/demo: average.nii, and P-, T-, S- maps per condition (AR.nii: AR maps)."
+  ./build/tools/fmriglm_map_summary build/demo/regions.txt build/demo
+fi
 exit "$status"

@@ -9,9 +9,34 @@ int GLMInternal_complete_model();
 // the neutral results of a zero variance.
 extern int GLM_singular_fit;
 
+// Reuse of the fit set-up. Completing the model costs nbasis^2 x ntime, so
+// the per-voxel operations redo it only when something it depends on changed:
+//  - GLMInternal_complete_model() always recomputes, and marks the set-up as
+//    current for the design_matrix and weight now in force.
+//  - GLM_Update_Weights() writes the voxel's weights and completes the model
+//    only when a weight actually changed or the set-up is not current. Under
+//    OLS and iWLS the weights are reset to 1, so after a voxel whose fit did
+//    not re-weight (and with no whitening) nothing is redone: the set-up made
+//    when the design was built serves every such voxel.
+//  - GLMInternal_whiten_model(0) rebuilds and completes the whitened design
+//    only when the whitening filter differs from the one design_matrix was
+//    made with (order 0 on an unwhitened design does nothing).
+// Skipping gives exactly the results of redoing. Code that changes
+// design_matrix or weight and does not complete the model at once must call
+// GLMInternal_invalidate_fit_setup() so that the next update redoes it.
+void GLMInternal_invalidate_fit_setup();
+// True when the set-up matches the current design_matrix, weight and noise
+// model (which decides whether DOF follows the leverages).
+bool GLMInternal_fit_setup_current();
+
 void GLM_Update_Weights(int n, const float *y);
 int GLM_fit_data(int n, const float *y, float *fit, float *chi2);
 void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2);
 int GLM_create_residue(int n, float *y, float *fit);
 float GLM_compute_baseline();
 float GLM_Trace_XTXm1();
+
+// Residual variances of the last GLM_fit_data: entry 0 after the first fit,
+// entry k after re-weighting pass k (iWLS only). Returns the number of
+// entries (1 + passes, at most 11) and points *variances at them.
+int GLM_reweighting_history(const float **variances);

@@ -1,0 +1,394 @@
+// AR noise model: the residual-forming matrix and the bias-reduction matrix
+// of a design, the per-voxel autocorrelation estimate, the whitening filter
+// built from it, and whitening of data and design.
+#include "glm/ar_model.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "glm/fit.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+#include "numerics/matrix_inverse.h"
+
+namespace {
+
+// Rows of the residual and mixing matrices this module allocated, so that
+// they can be released with the right count.
+float **residual_allocated = nullptr;
+int residual_rows = 0;
+float **mixing_allocated = nullptr;
+int mixing_rows = 0;
+
+// Masked design of the build and its unit-weight pseudo-inverse, for the
+// residuals of the AR estimate.
+OwnedMatrix<float> build_design;  // ntime x nbasis
+OwnedMatrix<float> build_pinv;    // nbasis x ntime
+bool build_kept = false;
+
+// Masked, unwhitened design saved at each build; every re-whitening starts
+// from it.
+OwnedMatrix<float> Xnw_tc;  // ntime x nbasis
+bool design_saved = false;
+
+// The filter design_matrix currently holds: order 0 means unwhitened;
+// otherwise the leading (order+1) x (order+1) block of the whitening matrix
+// it was made with, which determines the whole band.
+int applied_order = 0;
+OwnedMatrix<float> applied_block;
+
+// Per-voxel working storage, allocated once per size.
+OwnedVector<float> series_copy;            // ntime
+OwnedVector<double> residuals;             // ntime
+OwnedVector<double> coefficients;          // nbasis
+OwnedMatrix<float> toeplitz, cholesky;     // (p+1) x (p+1)
+OwnedMatrix<double> inverse_work;          // (p+1) x (p+1)
+
+void ensure(OwnedMatrix<float> &m, int rows, int cols) {
+    if (m.rows() != rows || m.cols() != cols) m = OwnedMatrix<float>(rows, cols);
+}
+
+void copy_matrix(float **to, float **from, int rows, int cols) {
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) to[i][j] = from[i][j];
+}
+
+void save_unwhitened_design() {
+    ensure(Xnw_tc, GLM.ntime, GLM.nbasis);
+    copy_matrix(Xnw_tc.get(), GLM.design_matrix, GLM.ntime, GLM.nbasis);
+    design_saved = true;
+    applied_order = 0;
+}
+
+bool filter_matches_applied(int q) {
+    if (q != applied_order || applied_block.rows() < q + 1) return false;
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= i; ++j)
+            if (applied_block[i][j] != GLM.whitening_matrix[i][j]) return false;
+    return true;
+}
+
+// Lower Cholesky factor of the leading (q+1) block of T. False when a
+// diagonal remainder is not positive (also when it is exactly 0, which would
+// leave a singular factor, or NaN).
+bool cholesky_factor(int q) {
+    for (int j = 0; j <= q; ++j)
+        for (int i = j; i <= q; ++i) {
+            float r = toeplitz[i][j];
+            for (int k = 0; k < j; ++k) r -= cholesky[i][k] * cholesky[j][k];
+            if (i == j) {
+                if (!(r > 0.0f)) return false;
+                cholesky[j][j] = std::sqrt(r);
+            } else {
+                cholesky[i][j] = r / cholesky[j][j];
+            }
+        }
+    return true;
+}
+
+}  // namespace
+
+void GLMInternal_calculate_residual_matrix() {
+    const int nt = GLM.ntime;
+    const int nb = GLM.nbasis;
+    if (GLM.residual_matrix)
+        free_float_matrix(GLM.residual_matrix, GLM.residual_matrix == residual_allocated ? residual_rows : nt);
+    GLM.residual_matrix = float_matrix(nt, nt);
+    residual_allocated = GLM.residual_matrix;
+    residual_rows = nt;
+
+    ensure(build_design, nt, nb);
+    ensure(build_pinv, nb, nt);
+    copy_matrix(build_design.get(), GLM.design_matrix, nt, nb);
+    copy_matrix(build_pinv.get(), GLM.pseudo_inverse, nb, nt);
+    build_kept = true;
+
+    // R[i][j] = (i == j ? include[i] : 0) - sum over b of P[b][j] X[i][b]
+    // (b increasing) for included i and j. Row by row, the sums of all j are
+    // carried together through b, each in its own order.
+    const int *inc = GLM.include;
+    for (int i = 0; i < nt; ++i) {
+        float *Ri = GLM.residual_matrix[i];
+        for (int j = 0; j < nt; ++j) Ri[j] = 0.0f;
+        if (inc[i]) {
+            const float *xi = GLM.design_matrix[i];
+            for (int b = 0; b < nb; ++b) {
+                const float xb = xi[b];
+                const float *Pb = GLM.pseudo_inverse[b];
+                for (int j = 0; j < nt; ++j) Ri[j] += Pb[j] * xb;
+            }
+        }
+        for (int j = 0; j < nt; ++j) {
+            const float diagonal = (i == j) ? static_cast<float>(inc[i]) : 0.0f;
+            Ri[j] = diagonal - ((inc[i] && inc[j]) ? Ri[j] : 0.0f);
+        }
+    }
+}
+
+void GLMInternal_calculate_AR_mixing_matrix() {
+    const int p = GLM_input.AR_order;
+    const int nt = GLM.ntime;
+    if (p <= 0 || !GLM.residual_matrix) return;
+    if (GLM.AR_mixing_matrix && GLM.AR_mixing_matrix == mixing_allocated && mixing_rows != p + 1) {
+        free_float_matrix(GLM.AR_mixing_matrix, mixing_rows);
+        GLM.AR_mixing_matrix = nullptr;
+    }
+    if (!GLM.AR_mixing_matrix) {
+        GLM.AR_mixing_matrix = float_matrix(p + 1, p + 1);
+        mixing_allocated = GLM.AR_mixing_matrix;
+        mixing_rows = p + 1;
+    }
+    float **R = GLM.residual_matrix;
+    float **M = GLM.AR_mixing_matrix;
+    const int *inc = GLM.include;
+
+    // The products read R down its columns; a transposed copy turns those
+    // reads into row reads.
+    OwnedMatrix<float> RT(nt, nt);
+    for (int i = 0; i < nt; ++i)
+        for (int j = 0; j < nt; ++j) RT[j][i] = R[i][j];
+
+    // M[l][m] = trace(A_l B_m) = sum over i, k of A_l[i][k] B_m[k][i], with
+    // A_l[i][k] = R[i][k-l], B_0 = diag(include) and
+    // B_m[k][i] = R[k][i-m] + R[k][i+m]; only the diagonal of each product is
+    // formed, summed in single precision, i outer and k inner. Terms that are
+    // zero by construction are left out.
+    for (int l = 0; l <= p; ++l) {
+        if (p > 1) {
+            std::printf("\rCalculating AR bias reduction matrix for row %d ...", l);
+            std::fflush(stdout);
+        }
+        for (int m = 0; m <= p; ++m) {
+            float sum = 0.0f;
+            if (m == 0) {
+                for (int i = l; i < nt; ++i) sum += R[i][i - l] * static_cast<float>(inc[i]);
+            } else {
+                for (int i = 0; i < nt; ++i) {
+                    const float *Ri = R[i];
+                    const float *before = (i - m >= 0) ? RT[i - m] : nullptr;
+                    const float *after = (i + m < nt) ? RT[i + m] : nullptr;
+                    if (before && after) {
+                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * (before[k] + after[k]);
+                    } else if (before) {
+                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * before[k];
+                    } else if (after) {
+                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * after[k];
+                    }
+                }
+            }
+            M[l][m] = sum;
+        }
+    }
+    std::printf("\n");
+
+    int ierr;
+    if (rInvertSquareMatrix(p + 1, M, &ierr) != 0) {
+        std::printf("Warning: the AR bias reduction matrix is singular; AR coefficients are not bias-corrected.\n");
+        for (int l = 0; l <= p; ++l)
+            for (int m = 0; m <= p; ++m) M[l][m] = (l == m) ? 1.0f : 0.0f;
+    }
+}
+
+int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff) {
+    if (n != GLM.ntime) {
+        std::printf("Error calculating AR coefficient: nt (%d,%d) is inconsistent.\n", n, GLM.ntime);
+        return 1;
+    }
+    if (order != GLM_input.AR_order) {
+        std::printf("Error calculating AR coefficient: order (%d,%d) is inconsistent.\n", order, GLM_input.AR_order);
+        return 1;
+    }
+    if (order == 0) return 0;
+    if (!build_kept || !GLM.AR_mixing_matrix || build_design.rows() != n) {
+        std::printf("Error calculating AR coefficient: the AR model of the design is not defined.\n");
+        return 1;
+    }
+    const int nb = static_cast<int>(build_design.cols());
+    const int *inc = GLM.include;
+    if (residuals.size() < n) residuals = OwnedVector<double>(n, "Allocation error in double_vector().");
+    if (coefficients.size() < nb + 1)
+        coefficients = OwnedVector<double>(nb + 1, "Allocation error in double_vector().");
+
+    // Residuals of the unweighted fit of the build: include * (y - X b) with
+    // b = P (include * y); the same as R (include * y) at nbasis x ntime cost.
+    for (int b = 0; b < nb; ++b) {
+        const float *Pb = build_pinv[b];
+        double s = 0.0;
+        for (int t = 0; t < n; ++t)
+            if (inc[t]) s += static_cast<double>(Pb[t]) * y[t];
+        coefficients[b] = s;
+    }
+    for (int t = 0; t < n; ++t) {
+        if (!inc[t]) {
+            residuals[t] = 0.0;
+            continue;
+        }
+        const float *xt = build_design[t];
+        double s = 0.0;
+        for (int b = 0; b < nb; ++b) s += xt[b] * coefficients[b];
+        residuals[t] = y[t] - s;
+    }
+
+    // Residual autocovariances, then the bias reduction.
+    double autocov[64];
+    OwnedVector<double> autocov_heap;
+    double *a = autocov;
+    if (order + 1 > 64) {
+        autocov_heap = OwnedVector<double>(order + 1, "Allocation error in double_vector().");
+        a = autocov_heap.get();
+    }
+    for (int l = 0; l <= order; ++l) {
+        double s = 0.0;
+        for (int t = l; t < n; ++t) s += residuals[t] * residuals[t - l];
+        a[l] = s;
+    }
+    double c0 = 0.0;
+    for (int m = 0; m <= order; ++m) c0 += GLM.AR_mixing_matrix[0][m] * a[m];
+    if (c0 == 0.0) c0 = 1.0;
+    coeff[0] = 1.0f;
+    for (int l = 1; l <= order; ++l) {
+        double c = 0.0;
+        for (int m = 0; m <= order; ++m) c += GLM.AR_mixing_matrix[l][m] * a[m];
+        coeff[l] = static_cast<float>(c / c0);
+    }
+    return 0;
+}
+
+int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16_t *order_out) {
+    const int p = GLM_input.AR_order;
+    *order_out = static_cast<std::int16_t>(p);
+    if (dimension != p + 1) {
+        std::printf("Error calculating whitening filter: AR dimension (%d)\n", dimension);
+        std::printf("is inconsistent with AR order (%d)\n", p);
+        return 1;
+    }
+    if (p <= 0) {
+        GLM.whitening_order = 0;
+        return 0;
+    }
+    if (!GLM.whitening_matrix) {
+        std::printf("Error calculating whitening filter: the whitening matrix is not defined.\n");
+        return 1;
+    }
+    ensure(toeplitz, p + 1, p + 1);
+    ensure(cholesky, p + 1, p + 1);
+    for (int i = 0; i <= p; ++i)
+        for (int j = 0; j <= p; ++j) {
+            toeplitz[i][j] = coeff[std::abs(j - i)];
+            cholesky[i][j] = 0.0f;
+        }
+
+    // Lower the order until the autocorrelations of the leading block are
+    // positive definite. Order 0 fails only for a lag-0 value that is not
+    // positive; the filter is then the identity.
+    int q = p;
+    while (q >= 0 && !cholesky_factor(q)) {
+        for (int i = 0; i <= p; ++i)
+            for (int j = 0; j <= p; ++j) cholesky[i][j] = 0.0f;
+        --q;
+    }
+    if (q < 0) {
+        q = 0;
+        cholesky[0][0] = 1.0f;
+    }
+
+    // Inverse of the factor (through the double-precision inversion, rounded
+    // back to float), in storage kept between voxels.
+    if (inverse_work.rows() != p + 1)
+        inverse_work = OwnedMatrix<double>(p + 1, p + 1, "Allocation failure 1 in double_matrix().",
+                                           "Allocation failure 2 in double_matrix().");
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= q; ++j) inverse_work[i][j] = (j <= i) ? cholesky[i][j] : 0.0;
+    int ierr;
+    dInvertSquareMatrix(q + 1, inverse_work.get(), &ierr);  // a positive diagonal cannot give a zero pivot
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= q; ++j) cholesky[i][j] = static_cast<float>(inverse_work[i][j]);
+    float **Linv = cholesky.get();
+
+    float **W = GLM.whitening_matrix;
+    const int nt = GLM.ntime;
+    // Band entries of a higher order used by an earlier voxel.
+    if (q < p)
+        for (int t = 0; t < nt; ++t)
+            for (int i = q + 1; i <= p && t - i >= 0; ++i) W[t][t - i] = 0.0f;
+    // Taps: the last row of the inverse factor, read from the diagonal leftwards.
+    for (int i = 0; i <= q; ++i) {
+        const float tap = Linv[q][q - i];
+        for (int t = 0; t + i < nt; ++t) W[t + i][t] = tap;
+    }
+    for (int i = 0; i <= q && i < nt; ++i)
+        for (int j = 0; j <= q && j < nt; ++j) W[i][j] = Linv[i][j];
+
+    GLM.whitening_order = q;
+    *order_out = static_cast<std::int16_t>(q);
+    return 0;
+}
+
+void GLMInternal_whiten_data(float *y) {
+    const int q = GLM.whitening_order;
+    if (q <= 0) return;
+    const int nt = GLM.ntime;
+    if (series_copy.size() < nt) series_copy = OwnedVector<float>(nt);
+    float *copy = series_copy.get();
+    for (int t = 0; t < nt; ++t) copy[t] = y[t];
+    float **W = GLM.whitening_matrix;
+    for (int t = 0; t < nt; ++t) {
+        const int first = t - q > 0 ? t - q : 0;
+        float s = 0.0f;
+        for (int k = first; k <= t; ++k) s += W[t][k] * copy[k];
+        y[t] = s;
+    }
+}
+
+void GLMInternal_whiten_model(int save) {
+    const int nt = GLM.ntime;
+    const int nb = GLM.nbasis;
+    if (save) {
+        save_unwhitened_design();
+        return;
+    }
+    // Without a saved copy design_matrix has never been whitened here, so it
+    // is itself the unwhitened design.
+    if (!design_saved || Xnw_tc.rows() != nt || Xnw_tc.cols() != nb) save_unwhitened_design();
+
+    const int q = GLM.whitening_order;
+    if (q <= 0) {
+        if (applied_order != 0) {
+            // Back to the unwhitened design: no voxel is fitted with another
+            // voxel's whitened design.
+            copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
+            applied_order = 0;
+            GLMInternal_complete_model();
+        } else if (!GLMInternal_fit_setup_current()) {
+            GLMInternal_complete_model();
+        }
+        return;
+    }
+    if (filter_matches_applied(q)) {
+        if (!GLMInternal_fit_setup_current()) GLMInternal_complete_model();
+        return;
+    }
+
+    // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
+    // s increasing; the sums of all b are carried together through s.
+    float **W = GLM.whitening_matrix;
+    for (int t = 0; t < nt; ++t) {
+        float *out = GLM.design_matrix[t];
+        for (int b = 0; b < nb; ++b) out[b] = 0.0f;
+        const int first = t - q > 0 ? t - q : 0;
+        for (int s = first; s <= t; ++s) {
+            const float w = W[t][s];
+            const float *xs = Xnw_tc[s];
+            for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
+        }
+    }
+    if (applied_block.rows() < q + 1) {
+        const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
+        applied_block = OwnedMatrix<float>(size, size);
+    }
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= q; ++j) applied_block[i][j] = W[i][j];
+    applied_order = q;
+    GLMInternal_complete_model();
+}

@@ -1,0 +1,353 @@
+// Weighted least-squares fit of one series: the fit set-up (inverse normal
+// matrix, pseudo-inverse, leverages, degrees of freedom), one fit, the iWLS
+// re-weighting, the weights of the noise models, residue and baseline.
+#include "glm/fit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "glm/polynomial.h"
+#include "glm/state.h"
+#include "glm/statistics.h"
+#include "numerics/arrays.h"
+#include "numerics/matrix_inverse.h"
+
+int GLM_singular_fit = 0;
+
+namespace {
+
+// Which design and weights the set-up in the model state was made from.
+struct SetupRecord {
+    bool current = false;
+    float **design = nullptr;
+    const float *weight = nullptr;
+    int ntime = 0;
+    int nbasis = 0;
+    int noise_model = 0;  // decides whether DOF follows the leverages
+};
+SetupRecord setup;
+
+// Working storage, grown when needed and reused for every series.
+OwnedMatrix<double> inversion_work;  // nbasis x nbasis
+OwnedMatrix<float> inverse_transposed;  // nbasis x nbasis: XtX_inverse by columns
+OwnedVector<float> column_buffer;    // nbasis: one column of the pseudo-inverse
+OwnedVector<float> weighted_data;    // ntime: include * weight * y
+OwnedVector<float> run_raw, run_smooth, run_mask;  // ntime: fPET noise profile of one run
+
+constexpr int kMaxReweightings = 10;
+float variance_history[kMaxReweightings + 1];
+int history_count = 0;
+
+void ensure(OwnedVector<float> &v, int n) {
+    if (v.size() < n) v = OwnedVector<float>(n);
+}
+
+// A failed inversion leaves nothing usable: the derived members are cleared
+// so that no partly inverted matrix is ever taken for an inverse.
+void clear_setup() {
+    for (int i = 0; i < GLM.nbasis; ++i) {
+        for (int j = 0; j < GLM.nbasis; ++j) GLM.XtX_inverse[i][j] = 0.0f;
+        for (int t = 0; t < GLM.ntime; ++t) GLM.pseudo_inverse[i][t] = 0.0f;
+    }
+    for (int t = 0; t < GLM.ntime; ++t) GLM.leverage[t] = 0.0f;
+}
+
+// fPET weights of one run: the noise scale follows the square root of the
+// decay-corrected running sum of the run's signal, smoothed by a weighted
+// polynomial over the included points.
+bool fpet_run_weights(int r, const float *y, float tau) {
+    const int f = GLM.run_start[r];
+    const int nr = GLM.run_stop[r] - f + 1;
+    const float tr = GLM.tr[r];
+    double sum = 0.0;
+    for (int t = 0; t < nr; ++t) {
+        sum += y[f + t];  // S(t): the run's values at positions 0 ... t
+        const float time = tr * static_cast<float>(t);
+        const double scaled = (tau == 0.0f) ? sum : std::exp(static_cast<double>(time) / tau) * sum;
+        run_raw[t] = static_cast<float>(std::sqrt(std::fabs(scaled)));
+        run_mask[t] = static_cast<float>(GLM.include[f + t]);
+    }
+    if (PolynomialDefineGLM(tau == 0.0f ? 1 : 4, nr, run_mask.get()) ||
+        PolynomialFitGLM(nr, run_raw.get(), run_smooth.get()))
+        std::exit(1);
+    float total = 0.0f;
+    for (int t = 0; t < nr; ++t) total += run_smooth[t];
+    const float mean = total / static_cast<float>(nr);
+    bool changed = false;
+    for (int t = 0; t < nr; ++t) {
+        float estimate, smooth, w;
+        if (mean != 0.0f && std::isfinite(mean)) {
+            estimate = run_raw[t] / mean;
+            smooth = run_smooth[t] / mean;
+            w = smooth != 0.0f ? 1.0f / (smooth * smooth) : 0.0f;
+        } else {
+            // A run without signal has no noise scale to follow: unit weights
+            // rather than the 0/0 of dividing by its mean.
+            estimate = smooth = w = 1.0f;
+        }
+        GLM.noise_estimate[f + t] = estimate;
+        GLM.noise_fit[f + t] = smooth;
+        if (GLM.weight[f + t] != w) changed = true;
+        GLM.weight[f + t] = w;
+    }
+    return changed;
+}
+
+}  // namespace
+
+void GLMInternal_invalidate_fit_setup() { setup.current = false; }
+
+bool GLMInternal_fit_setup_current() {
+    return setup.current && setup.design == GLM.design_matrix && setup.weight == GLM.weight &&
+           setup.ntime == GLM.ntime && setup.nbasis == GLM.nbasis && setup.noise_model == GLM_input.noise_model;
+}
+
+int GLMInternal_complete_model() {
+    const int nb = GLM.nbasis;
+    const int nt = GLM.ntime;
+    float **X = GLM.design_matrix;
+    const float *w = GLM.weight;
+    float **A = GLM.XtX_inverse;
+
+    setup.current = true;
+    setup.design = X;
+    setup.weight = w;
+    setup.ntime = nt;
+    setup.nbasis = nb;
+    setup.noise_model = GLM_input.noise_model;
+
+    // Normal matrix X'WX, every element summed over t in increasing order in
+    // single precision. Running t outermost keeps each element's order of
+    // additions and lets the innermost loop run along a row of X.
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) A[i][j] = 0.0f;
+    for (int t = 0; t < nt; ++t) {
+        const float *xt = X[t];
+        for (int i = 0; i < nb; ++i) {
+            const float xiw = xt[i] * w[t];
+            if (xiw == 0.0f) continue;  // adds only zeros (excluded rows, zero weights)
+            float *Ai = A[i];
+            for (int j = 0; j < nb; ++j) Ai[j] += xiw * xt[j];
+        }
+    }
+
+    // Inverted in double precision and rounded back, as rInvertSquareMatrix
+    // does, in storage kept from one set-up to the next.
+    if (inversion_work.rows() != nb)
+        inversion_work = OwnedMatrix<double>(nb, nb, "Allocation failure 1 in double_matrix().",
+                                             "Allocation failure 2 in double_matrix().");
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) inversion_work[i][j] = A[i][j];
+    int ierr;
+    if (dInvertSquareMatrix(nb, inversion_work.get(), &ierr) != 0) {
+        GLM_singular_fit = 1;
+        clear_setup();
+        GLM_calc_covariance_matrix();
+        return 1;
+    }
+    GLM_singular_fit = 0;
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) A[i][j] = static_cast<float>(inversion_work[i][j]);
+
+    // pseudo_inverse[b][t] = sum over k of A[b][k] X[t][k] (k increasing) and
+    // leverage[t] = sum over b of X[t][b] pseudo_inverse[b][t] w[t]. The sums
+    // of all b are carried together through k, each in its own order.
+    ensure(column_buffer, nb);
+    if (inverse_transposed.rows() != nb) inverse_transposed = OwnedMatrix<float>(nb, nb);
+    for (int b = 0; b < nb; ++b)
+        for (int k = 0; k < nb; ++k) inverse_transposed[k][b] = A[b][k];
+    float *col = column_buffer.get();
+    float leverage_total = 0.0f;
+    for (int t = 0; t < nt; ++t) {
+        const float *xt = X[t];
+        for (int b = 0; b < nb; ++b) col[b] = 0.0f;
+        for (int k = 0; k < nb; ++k) {
+            const float xk = xt[k];
+            const float *Ak = inverse_transposed[k];
+            for (int b = 0; b < nb; ++b) col[b] += Ak[b] * xk;
+        }
+        float lev = 0.0f;
+        for (int b = 0; b < nb; ++b) {
+            GLM.pseudo_inverse[b][t] = col[b];
+            lev += xt[b] * col[b] * w[t];
+        }
+        GLM.leverage[t] = lev;
+        leverage_total += lev;
+    }
+    if (GLM_input.noise_model != NOISE_OLS) GLM.DOF = static_cast<float>(GLM.ninclude + 0.5 - 1.25 * leverage_total);
+
+    GLM_calc_covariance_matrix();
+    return 0;
+}
+
+void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
+    const int nb = GLM.nbasis;
+    const int *include = GLM.include;
+    if (GLM_singular_fit) {
+        // No inverse: the neutral result of a series without variance.
+        for (int b = 0; b < nb; ++b) GLM.effect_size[b] = 0.0f;
+        for (int t = 0; t < n; ++t) {
+            fit[t] = 0.0f;
+            GLM.residue[t] = y[t] * static_cast<float>(include[t]);
+        }
+        GLM.variance = 0.0f;
+        *chi2 = 0.0f;
+        return;
+    }
+
+    ensure(weighted_data, n);
+    float *z = weighted_data.get();
+    for (int t = 0; t < n; ++t) z[t] = static_cast<float>(include[t]) * GLM.weight[t] * y[t];
+
+    // effect_size[b] = sum over t of pseudo_inverse[b][t] z[t], t increasing;
+    // four rows at a time, each with its own accumulator.
+    int b = 0;
+    for (; b + 4 <= nb; b += 4) {
+        const float *p0 = GLM.pseudo_inverse[b], *p1 = GLM.pseudo_inverse[b + 1];
+        const float *p2 = GLM.pseudo_inverse[b + 2], *p3 = GLM.pseudo_inverse[b + 3];
+        float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+        for (int t = 0; t < n; ++t) {
+            s0 += p0[t] * z[t];
+            s1 += p1[t] * z[t];
+            s2 += p2[t] * z[t];
+            s3 += p3[t] * z[t];
+        }
+        GLM.effect_size[b] = s0;
+        GLM.effect_size[b + 1] = s1;
+        GLM.effect_size[b + 2] = s2;
+        GLM.effect_size[b + 3] = s3;
+    }
+    for (; b < nb; ++b) {
+        const float *pb = GLM.pseudo_inverse[b];
+        float s = 0.0f;
+        for (int t = 0; t < n; ++t) s += pb[t] * z[t];
+        GLM.effect_size[b] = s;
+    }
+
+    // Residual sum of squares against the fitted design (whitened when the AR
+    // model is on); fit and residue against the unmasked, unwhitened design.
+    const float *beta = GLM.effect_size;
+    float squares = 0.0f;
+    for (int t = 0; t < n; ++t) {
+        const float *xt = GLM.design_matrix[t];
+        const float *ut = GLM.design_unmasked[t];
+        float s = 0.0f, f = 0.0f;
+        for (int k = 0; k < nb; ++k) {
+            s += xt[k] * beta[k];
+            f += ut[k] * beta[k];
+        }
+        fit[t] = f;
+        const float r = static_cast<float>(include[t]) * y[t] - s;
+        squares += r * r;
+        GLM.residue[t] = (y[t] - f) * static_cast<float>(include[t]);
+    }
+    GLM.variance = squares / GLM.DOF;
+    *chi2 = GLM.variance;
+}
+
+int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
+    if (n != GLM.ntime) {
+        std::printf("Error: the number of data time points (%d) does not match the number in the GLM (%d).\n", n,
+                    GLM.ntime);
+        std::exit(1);
+    }
+    GLMInternal_fit_data(n, y, fit, chi2);
+    history_count = 0;
+    variance_history[history_count++] = GLM.variance;
+    if (GLM_input.noise_model != NOISE_IWLS || GLM.variance == 0.0f) return 0;
+
+    // Iteratively re-weighted least squares: each point is weighted by the
+    // inverse square of its (floored, mean-normalised) absolute residual,
+    // until the variance changes by at most 0.1 percent, at most 10 times.
+    const int nt = GLM.ntime;
+    double change = 0.2;
+    int pass = 0;
+    while (change > 0.1 && pass < kMaxReweightings) {
+        const float previous = GLM.variance;
+        const float noise_floor = std::sqrt(previous) / 10.0f;
+        float total = 0.0f;
+        for (int t = 0; t < nt; ++t) {
+            const float e = static_cast<float>(GLM.include[t]) * (std::fabs(y[t] - fit[t]) + noise_floor);
+            GLM.noise_estimate[t] = e;
+            total += e;
+        }
+        if (!(total > 0.0f)) break;
+        const float mean = total / static_cast<float>(GLM.ninclude);
+        for (int t = 0; t < nt; ++t) {
+            const float e = GLM.noise_estimate[t] / mean;
+            GLM.noise_estimate[t] = e;
+            GLM.weight[t] = (e != 0.0f) ? 1.0f / (e * e) : 0.0f;
+        }
+        GLMInternal_complete_model();
+        GLMInternal_fit_data(n, y, fit, chi2);
+        ++pass;
+        variance_history[history_count++] = GLM.variance;
+        if (GLM_singular_fit || GLM.variance == 0.0f) break;
+        change = std::fabs(static_cast<double>(GLM.variance - previous)) * 100.0 / previous;
+    }
+    *chi2 = GLM.variance;
+    return 0;
+}
+
+void GLM_Update_Weights(int /*n*/, const float *y) {
+    bool changed = false;
+    if (GLM_input.noise_model == NOISE_FPET) {
+        ensure(run_raw, GLM.ntime);
+        ensure(run_smooth, GLM.ntime);
+        ensure(run_mask, GLM.ntime);
+        const float tau = GLM_input.noise_model_parameter * 1.442695f;
+        for (int r = 0; r < GLM.nruns; ++r)
+            if (fpet_run_weights(r, y, tau)) changed = true;
+    } else {
+        for (int t = 0; t < GLM.ntime; ++t) {
+            if (GLM.weight[t] != 1.0f) changed = true;
+            GLM.weight[t] = 1.0f;
+            GLM.noise_estimate[t] = 1.0f;
+            GLM.noise_fit[t] = 1.0f;
+        }
+    }
+    if (changed || !GLMInternal_fit_setup_current()) GLMInternal_complete_model();
+}
+
+int GLM_create_residue(int n, float *y, float *fit) {
+    if (n != GLM.ntime) {
+        std::printf("Error: # time points (%d) does not match GLM (%d) in GLM_adjust_event()\n", n, GLM.ntime);
+        return 1;
+    }
+    if (GLM.nbasis <= 0) {
+        std::printf("Error: no coefficients assigned yet in GLM_adjust.");
+        return 1;
+    }
+    for (int t = 0; t < n; ++t) {
+        const float *ut = GLM.design_unmasked[t];
+        float s = 0.0f;
+        for (int b = 0; b < GLM.nbasis; ++b) s += ut[b] * GLM.effect_size[b];
+        y[t] -= s;
+        fit[t] -= s;
+    }
+    return 0;
+}
+
+float GLM_compute_baseline() {
+    // Without baseline terms there is no offset column to take a level from.
+    if (GLM_input.nbaseline_terms <= 0 || GLM.nbaseline_basis < GLM.nruns || GLM.ntime <= 0) return 0.0f;
+    const int first = GLM.nbasis - GLM.nbaseline_basis;
+    float baseline = 0.0f;
+    for (int r = 0; r < GLM.nruns; ++r) {
+        const int length = GLM.run_stop[r] - GLM.run_start[r] + 1;
+        baseline += GLM.effect_size[first + r] * static_cast<float>(length) / static_cast<float>(GLM.ntime);
+    }
+    return baseline;
+}
+
+float GLM_Trace_XTXm1() {
+    // The measure needs two basis functions; 0 marks it as unusable.
+    if (GLM.nbasis < 2) return 0.0f;
+    return GLM.XtX_inverse[0][0] - GLM.XtX_inverse[1][1];
+}
+
+int GLM_reweighting_history(const float **variances) {
+    *variances = variance_history;
+    return history_count;
+}

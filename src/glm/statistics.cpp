@@ -1,0 +1,144 @@
+// Contrast covariances and the per-series test of a condition: effect,
+// standard error, F, signed t, p from the F distribution and the
+// random-field corrected p.
+#include "glm/statistics.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "glm/fit.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+#include "numerics/matrix_inverse.h"
+
+namespace {
+
+// Set for a condition whose contrast covariance could not be inverted (its
+// rows are linearly dependent, e.g. an empty row): its F is undefined, so its
+// tests give neutral results instead of using a partly inverted matrix.
+bool covariance_singular[MAX_CONDITIONS];
+
+// Contrast values of one test; grown once, reused for every series.
+OwnedVector<float> contrast_values;
+
+void neutral_results(float *t, float *p, float *p_corrected, float *effect, float *standard_error) {
+    *t = 0.0f;
+    *effect = 0.0f;
+    *standard_error = 0.0f;
+    *p = 1.0f;
+    *p_corrected = 1.0f;
+}
+
+}  // namespace
+
+void GLM_calc_covariance_matrix() {
+    for (int c = 0; c < GLM.nconditions && c < MAX_CONDITIONS; ++c) {
+        float **cov = GLM.contrast_covariance[c];
+        float **inv = GLM.contrast_covariance_inverse[c];
+        int **K = GLM.contrast[c];
+        const int q = GLM.condition_nrows[c];
+        if (!cov || !inv || !K) continue;
+        if (GLM_singular_fit) {
+            // No usable inverse normal matrix: nothing to derive from it.
+            for (int r = 0; r < q; ++r)
+                for (int s = 0; s < q; ++s) cov[r][s] = inv[r][s] = 0.0f;
+            continue;
+        }
+        for (int r = 0; r < q; ++r)
+            for (int s = 0; s < q; ++s) {
+                float sum = 0.0f;
+                for (int b = 0; b < GLM.nbasis; ++b) {
+                    if (K[r][b] == 0) continue;  // a zero coefficient adds nothing
+                    for (int b2 = 0; b2 < GLM.nbasis; ++b2) sum += K[r][b] * GLM.XtX_inverse[b][b2] * K[s][b2];
+                }
+                cov[r][s] = sum;
+            }
+        for (int r = 0; r < q; ++r)
+            for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
+        int ierr;
+        const bool singular = rInvertSquareMatrix(q, inv, &ierr) != 0;
+        if (singular && !covariance_singular[c])
+            std::printf("Warning: the rows of condition %s are linearly dependent; it is not tested.\n",
+                        GLM.condition_string[c]);
+        covariance_singular[c] = singular;
+        if (singular)
+            for (int r = 0; r < q; ++r)
+                for (int s = 0; s < q; ++s) inv[r][s] = 0.0f;
+    }
+}
+
+int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t, float *p, float *p_corrected,
+                    float *effect, float *standard_error) {
+    if (variance == 0.0f) {
+        neutral_results(t, p, p_corrected, effect, standard_error);
+        return 0;
+    }
+    if (c < 0 || c >= GLM.nconditions) {
+        std::printf("Error: the specified condition (%d) is out of range (0-%d)\n", c, GLM.nconditions);
+        return 1;
+    }
+    if (n != GLM.ntime) {
+        std::printf("Error: # time points != # used in GLM fit.");
+        return 1;
+    }
+    if (GLM_singular_fit || covariance_singular[c]) {
+        *F = 0.0f;
+        neutral_results(t, p, p_corrected, effect, standard_error);
+        return 0;
+    }
+
+    const int q = GLM.condition_nrows[c];
+    int **K = GLM.contrast[c];
+    if (contrast_values.size() < q) contrast_values = OwnedVector<float>(q);
+    float *v = contrast_values.get();
+    int k = 0;
+    float largest = 0.0f;
+    for (int r = 0; r < q; ++r) {
+        float sum = 0.0f;
+        for (int b = 0; b < GLM.nbasis; ++b) sum += K[r][b] * GLM.effect_size[b];
+        v[r] = sum;
+        if (std::fabs(sum) > largest) {
+            largest = std::fabs(sum);
+            k = r;
+        }
+    }
+    *effect = v[k];
+    *standard_error = static_cast<float>(std::sqrt(GLM.contrast_covariance[c][k][k] * variance));
+
+    float quadratic = 0.0f;
+    float **inv = GLM.contrast_covariance_inverse[c];
+    for (int r = 0; r < q; ++r)
+        for (int s = 0; s < q; ++s) quadratic += v[r] * inv[r][s] * v[s];
+    float f = quadratic / variance / static_cast<float>(q);
+    // The quadratic form of a positive definite matrix is never negative; a
+    // negative value is rounding and would make t undefined.
+    if (f < 0.0f) f = 0.0f;
+    *F = f;
+    *t = static_cast<float>(std::sqrt(f));
+    if (*effect < 0.0f) *t = -*t;
+
+    // Expected Euler characteristic of a three-dimensional t field with F in
+    // place of t^2; 0.1169 stands for (4 ln 2)^(3/2) / (2 pi)^2. Evaluated in
+    // double so that a large F gives 0 rather than inf / inf.
+    const float nu = GLM.DOF;
+    float corrected = 0.0f;
+    if (resels != 0) {
+        const double fd = f, nud = nu;
+        corrected = static_cast<float>(resels * static_cast<double>(0.1169f) * (fd * (nud - 1.0) / nud - 1.0) /
+                                       std::pow(fd / nud + 1.0, (nud - 1.0) / 2.0));
+    }
+
+    // Upper tail of the F distribution with (q, nu) degrees of freedom; for
+    // one row this is the two-sided p of t.
+    float x = nu / (static_cast<float>(q) * f + nu);
+    if (!(x >= 0.0f && x <= 1.0f)) x = 1.0f;
+    float prob = static_cast<float>(ibeta(nu / 2.0, q / 2.0, x));
+
+    if (!(corrected >= 0.0f && corrected <= 1.0f)) corrected = 1.0f;
+    const float floor_value = static_cast<float>(std::exp(-100.0));
+    if (prob < floor_value) prob = floor_value;
+    if (corrected < floor_value) corrected = floor_value;
+    *p = prob;
+    *p_corrected = corrected;
+    return 0;
+}

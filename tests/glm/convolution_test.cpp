@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "glm/paradigm.h"
+#include "test_model.h"
+
+namespace {
+
+std::vector<float> rise = {0.0f, 0.5f, 0.25f}, decay = {1.0f, 0.5f, 0.25f, 0.125f}, irf = {0.1f, 0.7f, 0.2f};
+
+// Event 0 with the two drug time constants and copies of the kernels above,
+// of which the first length samples count; the IRF above is active.
+void drug_event(float tau1, float tau2, int length) {
+    GLM_reset_model_state();
+    GLM.ntime = 6;
+    GLM.time_constant[0] = tau1;
+    GLM.time_constant2[0] = tau2;
+    GLM.drug_irf_length[0] = length;
+    GLM.drug_irf_rise[0] = float_vector(4);
+    GLM.drug_irf_decay[0] = float_vector(4);
+    for (int k = 0; k < 4; ++k) GLM.drug_irf_decay[0][k] = decay[k], GLM.drug_irf_rise[0][k] = k < 3 ? rise[k] : 0;
+    HRF.active = 1;
+    HRF.irf = irf.data();
+    HRF.npoints = 3;
+}
+
+std::vector<float> convolved(int mode, std::vector<float> p, int S = 1) {
+    EXPECT_EQ(GLMInternal_convolve_paradigm_IRF(mode, S, p.data(), 0), 0);
+    return p;
+}
+
+}  // namespace
+
+TEST(Convolution, KernelsAreAppliedCausallyAndCutAtTheEnd) {
+    drug_event(20.0f, 5.0f, 3);
+    EXPECT_EQ(convolved(2, {0, 0, 0, 0, 1, 0}), (std::vector<float>{0, 0, 0, 0, 0, 0.5f}));
+    // The length field, not the vector, bounds the kernel.
+    EXPECT_EQ(convolved(1, {0, 1, 0, 0, 0, 2}), (std::vector<float>{0, 1, 0.5f, 0.25f, 0, 2}));
+    EXPECT_EQ(convolved(0, {1, 1, 0, 0, 0, 0}), (std::vector<float>{0.1f, 0.1f + 0.7f, 0.7f + 0.2f, 0.2f, 0, 0}));
+    std::vector<float> fine(12, 0.0f);  // on a fine grid the kernel steps sample by sample
+    fine[10] = 1.0f;
+    fine = convolved(0, fine, 2);
+    EXPECT_EQ(fine[10], 0.1f);
+    EXPECT_EQ(fine[11], 0.7f);
+    drug_event(0.0f, 0.0f, 0);  // nothing to apply: no kernels are needed
+    HRF.active = 0;
+    for (int mode : {0, 1, 2}) EXPECT_EQ(convolved(mode, {0, 3, 0, 1, 0, 0}), (std::vector<float>{0, 3, 0, 1, 0, 0}));
+}
+
+TEST(Convolution, MissingDrugKernelsEndTheProgram) {
+    std::vector<float> p(6, 1.0f);
+    drug_event(0.0f, 5.0f, 0);
+    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(1, 1, p.data(), 0),
+                       "Programming error 1 in function GLMInternal_convolve_paradigm_IRF\\.");
+    drug_event(5.0f, 0.0f, 0);
+    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(2, 1, p.data(), 0),
+                       "Programming error 2 in function GLMInternal_convolve_paradigm_IRF\\.");
+}
+
+TEST(Convolution, EqualsTheDirectSumInIncreasingLag) {
+    // A sparse random paradigm and a long kernel: each output must be exactly
+    // the single-precision sum over k = 0, 1, ... of h[k] p[i-k].
+    Lcg rng(3);
+    std::vector<float> h(37), p(600);
+    for (float &v : h) v = rng.next();
+    for (float &v : p) v = rng.next() > 0.3f ? rng.next() : 0.0f;
+    GLM.ntime = 200;
+    HRF.active = 1;
+    HRF.irf = h.data();
+    HRF.npoints = 37;
+    const std::vector<float> q = convolved(0, p, 3);
+    for (int i = 0; i < 600; ++i) {
+        float s = 0.0f;
+        for (int k = 0; k < 37 && i - k >= 0; ++k) s += h[k] * p[i - k];
+        ASSERT_EQ(q[i], s) << i;
+    }
+}

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "glm/statistics.h"
+#include "test_model.h"
+
+namespace {
+
+// beta over the design plus uniform noise of the given size.
+std::vector<float> series(unsigned long long seed, float noise, const std::vector<float> &beta) {
+    Lcg rng(seed);
+    std::vector<float> y(GLM.ntime);
+    for (int t = 0; t < GLM.ntime; ++t) {
+        y[t] = noise * rng.next();
+        for (size_t b = 0; b < beta.size(); ++b) y[t] += beta[b] * GLM.design_unmasked[t][b];
+    }
+    return y;
+}
+
+struct Results {
+    std::vector<float> effect, fit, stats;  // stats: F, t, p, corrected p, effect, error per condition
+    float variance;
+    bool operator==(const Results &) const = default;
+};
+
+// Fits y as the voxel loop does: weights, whitening filter, whitening, fit, conditions.
+Results fit_voxel(std::vector<float> y, const float *ar = nullptr) {
+    Results r;
+    r.fit.resize(y.size());
+    GLM_Update_Weights(GLM.ntime, y.data());
+    if (ar) {
+        std::int16_t order;
+        GLM_calculate_whitening_filter(GLM_input.AR_order + 1, ar, &order);
+        GLMInternal_whiten_data(y.data());
+        GLMInternal_whiten_model(0);
+    }
+    GLM_fit_data(GLM.ntime, y.data(), r.fit.data(), &r.variance);
+    r.effect.assign(GLM.effect_size, GLM.effect_size + GLM.nbasis);
+    for (int c = 0; c < GLM.nconditions; ++c) {
+        float v[6];
+        GLM_calculate_F(GLM.ntime, r.variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+        r.stats.insert(r.stats.end(), v, v + 6);
+    }
+    return r;
+}
+
+std::vector<float> history() {
+    const float *h;
+    const int n = GLM_reweighting_history(&h);
+    return std::vector<float>(h, h + n);
+}
+
+}  // namespace
+
+TEST(Fit, OrdinaryLeastSquaresAgreesWithNumpy) {
+    TestModel m(60, 5, 2, 11);
+    for (int t = 10; t < 15; ++t) GLM.include[t] = 0;
+    ASSERT_EQ(m.build(), 0);
+    for (auto rows : std::vector<std::vector<std::vector<int>>>{{{1}}, {{0, 1, -1}}, {{1}, {0, 0, 1}}})
+        m.add_condition(rows);
+    GLM_calc_covariance_matrix();
+    std::vector<float> y = series(5, 0.8f, {0.5f, -1.0f, 0.2f, 10.0f, 12.0f});
+    y[12] = 1e4f;  // an excluded outlier changes nothing
+    const Results r = fit_voxel(y);
+    std::vector<float> X, inc(GLM.include, GLM.include + 60);
+    for (int t = 0; t < 60; ++t) X.insert(X.end(), GLM.design_unmasked[t], GLM.design_unmasked[t] + 5);
+    const std::vector<double> ref = python_values(
+        "import numpy as np\nfrom scipy import stats\nX = np.array(" + python_list(X.data(), 300) +
+        ").reshape(60, 5)\ny = np.array(" + python_list(y.data(), 60) + ")\nm = np.array(" +
+        python_list(inc.data(), 60) +
+        ") == 1\nXi, yi = X[m], y[m]\nb = np.linalg.lstsq(Xi, yi, rcond=None)[0]\nr = yi - Xi @ b\n"
+        "dof = len(yi) - 5\ns2 = r @ r / dof\nC = np.linalg.inv(Xi.T @ Xi)\nprint(*b, s2)\n"
+        "for K in [np.eye(5)[[0]], np.array([[0, 1, -1, 0, 0]]), np.eye(5)[[0, 2]]]:\n"
+        "    v = K @ b; F = v @ np.linalg.solve(K @ C @ K.T, v) / len(v) / s2\n"
+        "    print(F, stats.f.sf(F, len(v), dof), np.sqrt((K @ C @ K.T)[0, 0] * s2))\n");
+    ASSERT_EQ(ref.size(), 15u);
+    for (int b = 0; b < 5; ++b) EXPECT_NEAR(r.effect[b], ref[b], 1e-4 * (1 + std::fabs(ref[b])));
+    EXPECT_NEAR(r.variance, ref[5], 1e-4 * ref[5]);
+    EXPECT_EQ(GLM.DOF, 50.0f);
+    for (int c = 0; c < 3; ++c) {
+        const double F = ref[6 + 3 * c], p = ref[7 + 3 * c], se = ref[8 + 3 * c];
+        EXPECT_NEAR(r.stats[6 * c], F, 2e-4 * F);
+        EXPECT_NEAR(r.stats[6 * c + 2], p, 1e-3 * p);
+        if (c == 2) continue;  // one-row conditions: t and the standard error
+        EXPECT_NEAR(std::fabs(r.stats[6 * c + 1]), std::sqrt(F), 2e-4 * (1 + F));
+        EXPECT_NEAR(r.stats[6 * c + 5], se, 2e-4 * se);
+    }
+    // Excluded points: no residue, but the fit is still given there.
+    EXPECT_EQ(GLM.residue[12], 0.0f);
+    float f12 = 0.0f;
+    for (int b = 0; b < 5; ++b) f12 += GLM.design_unmasked[12][b] * r.effect[b];
+    EXPECT_NEAR(r.fit[12], f12, 1e-4);
+    EXPECT_NEAR(GLM.residue[20], y[20] - r.fit[20], 1e-5);
+}
+
+TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
+    {
+        TestModel m(80, 4, 1, 21);
+        GLM_input.noise_model = NOISE_IWLS;
+        for (int t = 30; t < 35; ++t) GLM.include[t] = 0;
+        ASSERT_EQ(m.build(), 0);
+        EXPECT_FLOAT_EQ(GLM.DOF, 75 + 0.5f - 1.25f * 4);  // unit weights: leverages sum to nbasis
+        std::vector<float> y = series(9, 1.0f, {1, 2, 3, 100});
+        for (int t = 0; t < 80; t += 9) y[t] += 40.0f;  // outliers
+        fit_voxel(y);
+        const std::vector<float> h = history();
+        ASSERT_GE(h.size(), 3u);
+        ASSERT_LT(h.size(), 11u);
+        for (size_t k = 1; k < h.size(); ++k) {
+            const double change = std::fabs(static_cast<double>(h[k] - h[k - 1])) * 100.0 / h[k - 1];
+            EXPECT_EQ(change > 0.1, k < h.size() - 1) << k;
+        }
+        EXPECT_LT(GLM.weight[9], 0.2f * GLM.weight[10]);  // the outlier is down-weighted
+        EXPECT_EQ(GLM.weight[32], 0.0f);
+        EXPECT_EQ(GLM.residue[32], 0.0f);
+    }
+    {
+        // Six points of heavy-tailed noise keep the variance moving.
+        TestModel m(6, 1, 1, 9);
+        GLM_input.noise_model = NOISE_IWLS;
+        ASSERT_EQ(m.build(), 0);
+        Lcg rng(63);
+        std::vector<float> y(6);
+        for (float &v : y) {
+            const float r = rng.next();
+            v = r * r * r * 100 + rng.next();
+        }
+        fit_voxel(y);
+        const std::vector<float> h = history();
+        ASSERT_EQ(h.size(), 11u);
+        EXPECT_GT(std::fabs(static_cast<double>(h[10] - h[9])) * 100.0 / h[9], 0.1);
+    }
+    TestModel m(8, 1, 1, 1);  // a constant fitted exactly: variance 0, no re-weighting
+    GLM_input.noise_model = NOISE_IWLS;
+    ASSERT_EQ(m.build(), 0);
+    EXPECT_EQ(fit_voxel(std::vector<float>(8, 2.0f)).variance, 0.0f);
+    EXPECT_EQ(history().size(), 1u);
+}
+
+TEST(Fit, SetUpIsRedoneOnlyWhenItsInputsChangeAndSkippingChangesNothing) {
+    TestModel m(40, 4, 1, 31, 1);
+    ASSERT_EQ(m.build(), 0);
+    m.add_condition({{1, -1}});
+    GLM_calc_covariance_matrix();
+    GLM.leverage[0] = 12345.0f;  // OLS without whitening: the build's set-up serves every voxel
+    fit_voxel(series(1, 1.0f, {1, 0, 2, 5}));
+    EXPECT_EQ(GLM.leverage[0], 12345.0f);
+    const std::vector<std::vector<float>> filters = {{1, 0.3f}, {1, 0.3f}, {1, 1.5f}, {1, 1.5f}, {1, -0.2f}, {1, 0.3f}};
+    for (int model : {NOISE_OLS, NOISE_IWLS}) {
+        GLM_input.noise_model = model;
+        std::vector<Results> skipping, redoing;
+        for (size_t v = 0; v < filters.size(); ++v)
+            skipping.push_back(fit_voxel(series(100 + v, 1.0f, {1, 0, 2, 5}), filters[v].data()));
+        for (size_t v = 0; v < filters.size(); ++v) {
+            // Back to the unwhitened design with everything marked stale.
+            for (int t = 0; t < 40; ++t)
+                for (int b = 0; b < 4; ++b) GLM.design_matrix[t][b] = GLM.design_unmasked[t][b];
+            GLMInternal_whiten_model(1);
+            GLMInternal_invalidate_fit_setup();
+            redoing.push_back(fit_voxel(series(100 + v, 1.0f, {1, 0, 2, 5}), filters[v].data()));
+        }
+        EXPECT_TRUE(skipping == redoing) << "noise model " << model;
+    }
+}
+
+TEST(Fit, SingularDesignGivesNeutralResultsUntilRepaired) {
+    TestModel m(20, 3, 1, 41);
+    for (int t = 0; t < 20; ++t) GLM.design_unmasked[t][1] = GLM.design_unmasked[t][0];
+    m.add_condition({{1}});
+    EXPECT_EQ(m.build(), 1);
+    EXPECT_EQ(GLM_singular_fit, 1);
+    const Results r = fit_voxel(series(2, 1.0f, {1, 1, 3}));
+    EXPECT_EQ(r.variance, 0.0f);
+    EXPECT_EQ(r.effect, std::vector<float>(3, 0.0f));
+    EXPECT_EQ(std::vector<float>(r.stats.begin() + 1, r.stats.end()), std::vector<float>({0, 1, 1, 0, 0}));
+    for (int t = 0; t < 20; ++t) GLM.design_matrix[t][1] = GLM.design_unmasked[t][1] = 0.1f * t;
+    EXPECT_EQ(GLMInternal_complete_model(), 0);
+    EXPECT_EQ(GLM_singular_fit, 0);
+    EXPECT_GT(fit_voxel(series(2, 1.0f, {1, 1, 3})).variance, 0.0f);
+}
+
+TEST(Fit, PetWeightsFollowTheRunningSumOfTheSignal) {
+    TestModel m(16, 3, 2, 51);
+    GLM_input.noise_model = NOISE_FPET;
+    ASSERT_EQ(m.build(), 0);
+    std::vector<float> y(16, 0.0f);
+    y[0] = 1.0f;
+    y[1] = 3.0f;  // run 0: S = 1, 4, 4, ... so the scale doubles from t = 0 to t = 1
+    GLM_Update_Weights(16, y.data());
+    EXPECT_FLOAT_EQ(GLM.noise_estimate[0], 1.0f / (15.0f / 8.0f));
+    EXPECT_FLOAT_EQ(GLM.noise_estimate[1], 2.0f / (15.0f / 8.0f));
+    for (int t = 0; t < 16; ++t) {
+        EXPECT_FLOAT_EQ(GLM.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
+        EXPECT_TRUE(t < 8 || GLM.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
+    }
+}
+
+TEST(Fit, BaselineResidueAndLengthChecks) {
+    TestModel m(30, 4, 2, 61);
+    GLM.run_stop[0] = 9;
+    GLM.run_start[1] = 10;
+    for (int t = 0; t < 30; ++t) GLM.design_unmasked[t][2] = t < 10, GLM.design_unmasked[t][3] = t >= 10;
+    ASSERT_EQ(m.build(), 0);
+    std::vector<float> y = series(3, 0.0f, {0.5f, -2, 4, 10});
+    std::vector<float> fit = fit_voxel(y).fit;
+    EXPECT_NEAR(GLM_compute_baseline(), 4.0f / 3 + 10.0f * 2 / 3, 1e-4);  // offsets weighted by run length
+    ASSERT_EQ(GLM_create_residue(30, y.data(), fit.data()), 0);
+    for (int t = 0; t < 30; ++t) {
+        EXPECT_NEAR(y[t], GLM.residue[t], 1e-4);
+        EXPECT_NEAR(fit[t], 0.0f, 1e-4);
+    }
+    GLM_input.nbaseline_terms = 0;
+    EXPECT_EQ(GLM_compute_baseline(), 0.0f);
+    EXPECT_EXIT_PRINTS(GLM_fit_data(29, y.data(), fit.data(), nullptr),
+                       "Error: the number of data time points \\(29\\) does not match the number in the GLM \\(30\\)\\.\n");
+}
