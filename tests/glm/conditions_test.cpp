@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "glm/basis.h"
 #include "glm/conditions.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
@@ -97,4 +98,30 @@ TEST(Conditions, CovarianceInvertibility) {
     EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 3), 1);
     m[1][1] = m[1][0] = m[0][1] = 0.0f;  // a row without events
     EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 2), 0);
+}
+
+TEST(Conditions, CovariancesOfABuiltDesign) {
+    // One run of 30 points, two overlapping square events, two baseline terms.
+    set_events({1, 2});
+    GLM.nruns = GLM_input.nruns = 1, GLM.ntime = 30, GLM.run_stop[0] = 29, GLM.tr[0] = 2.0f;
+    GLM_input.nbaseline_terms = 2;
+    const float on[2][2] = {{4, 30}, {10, 40}};
+    for (int e = 0; e < 2; ++e)
+        for (int s = 0; s < 2; ++s) {
+            GLM.stim_on[e][s] = on[e][s], GLM.stim_off[e][s] = on[e][s] + 8, GLM.stim_magnitude[e][s] = 1;
+            GLM.nstims[e] = 2;
+        }
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    ASSERT_EQ(define("1 1,2 1-2"), 3);
+    EXPECT_FLOAT_EQ(GLM.contrast_covariance[0][0][0], GLM.XtX_inverse[0][0]);
+    EXPECT_FLOAT_EQ(GLM.contrast_covariance[1][1][0], GLM.XtX_inverse[1][0]);
+    const float *x = GLM.XtX_inverse[0], *y = GLM.XtX_inverse[1];
+    EXPECT_NEAR(GLM.contrast_covariance[2][0][0], x[0] - x[1] - y[0] + y[1], 1e-6f);
+    for (const char *word : {"1,", "1,1", "2,1,12"}) {
+        std::string out;
+        EXPECT_EQ(define((std::string("1 ") + word).c_str(), &out), -1);
+        EXPECT_NE(out.find(std::string("Error: condition ") + word +
+                           " has linearly dependent contrast rows and cannot be tested.\n"),
+                  std::string::npos) << out;
+    }
 }

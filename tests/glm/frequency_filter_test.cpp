@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "glm/basis.h"
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 
@@ -125,4 +126,13 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     // The message goes to standard output; the child sends it to the checked stream.
     EXPECT_EXIT((dup2(2, 1), GLM_PreFilter(0, 9, y.data())), testing::ExitedWithCode(1),
         "Error: the number of data time points \\(9\\) does not match the number in the GLM \\(10\\)\\.");
+
+    // Without an AR model the pre-fit filter is the band filter alone.
+    GLM.initialized = 1, GLM.run_stop[0] = 9, GLM_input.nbaseline_terms = 1;
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    GLM_input.preGLM_frequency_band[1] = 0.1f;
+    std::vector<float> z = y;
+    filter(0, z);
+    EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 0);
+    EXPECT_EQ(y, z);
 }
