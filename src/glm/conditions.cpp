@@ -44,17 +44,15 @@ void release_conditions() {
 // dependent could not be tested in single precision anyway.
 constexpr double DEPENDENT_ROW_REMAINDER = 1e-5;
 
-}  // namespace
-
-// A Cholesky factorisation in double precision of the covariance scaled to
-// unit diagonal. A zero (or non-finite) diagonal, as from a row without
-// events, fails at once; a row that is a combination of earlier rows leaves a
-// remainder near zero.
-int GLMInternal_covariance_invertible(float **covariance, int q) {
+// Whether a q x q contrast covariance can be inverted: a Cholesky
+// factorisation in double precision of the covariance scaled to unit diagonal.
+// A zero (or non-finite) diagonal, as from a row without events, fails at
+// once; a row that is a combination of earlier rows leaves a remainder near 0.
+bool covariance_invertible(float **covariance, int q) {
     std::vector<double> scale(static_cast<std::size_t>(q));
     for (int i = 0; i < q; ++i) {
         const double d = covariance[i][i];
-        if (!(d > 0.0) || !std::isfinite(d)) return 0;
+        if (!(d > 0.0) || !std::isfinite(d)) return false;
         scale[i] = 1.0 / std::sqrt(d);
     }
     std::vector<double> L(static_cast<std::size_t>(q) * q, 0.0);
@@ -63,15 +61,17 @@ int GLMInternal_covariance_invertible(float **covariance, int q) {
             double r = static_cast<double>(covariance[i][j]) * scale[i] * scale[j];
             for (int k = 0; k < j; ++k) r -= L[i * q + k] * L[j * q + k];
             if (i == j) {
-                if (!(r > DEPENDENT_ROW_REMAINDER)) return 0;
+                if (!(r > DEPENDENT_ROW_REMAINDER)) return false;
                 L[j * q + j] = std::sqrt(r);
             } else {
                 L[i * q + j] = r / L[j * q + j];
             }
         }
     }
-    return 1;
+    return true;
 }
+
+}  // namespace
 
 int GLM_define_conditions(int define, const char *text, int *count) {
     release_conditions();
@@ -169,7 +169,7 @@ int GLM_define_conditions(int define, const char *text, int *count) {
         // A condition whose covariance is singular would give meaningless F
         // values at every voxel: refuse it here, once, instead.
         for (int c = 0; c < GLM.nconditions; ++c) {
-            if (!GLMInternal_covariance_invertible(GLM.contrast_covariance[c], GLM.condition_nrows[c])) {
+            if (!covariance_invertible(GLM.contrast_covariance[c], GLM.condition_nrows[c])) {
                 std::printf("Error: condition %s has linearly dependent contrast rows and cannot be tested.\n",
                             GLM.condition_string[c]);
                 return 1;

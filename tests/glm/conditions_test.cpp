@@ -6,7 +6,6 @@
 #include "glm/basis.h"
 #include "glm/conditions.h"
 #include "glm/state.h"
-#include "numerics/arrays.h"
 
 namespace {
 
@@ -83,21 +82,6 @@ TEST(Conditions, UndefinedAndIllegalCharactersAndLimits) {
     GLM.nbasis = 0;  // before the design is built the event columns still exist
     EXPECT_EQ(define("12"), 1);
     EXPECT_EQ(GLM.contrast[0][0][1], 1);
-}
-
-TEST(Conditions, CovarianceInvertibility) {
-    OwnedMatrix<float> m(3, 3);
-    const float a = 0.37f, b = 0.11f, c = 0.53f;
-    // Rows of a contrast such as "1,2,12": the third is the sum of the others.
-    const float dependent[3][3] = {{a, b, a + b}, {b, c, b + c}, {a + b, b + c, a + 2 * b + c}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) m[i][j] = dependent[i][j];
-    EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 2), 1);
-    EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 3), 0);
-    m[2][2] += 0.01f;
-    EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 3), 1);
-    m[1][1] = m[1][0] = m[0][1] = 0.0f;  // a row without events
-    EXPECT_EQ(GLMInternal_covariance_invertible(m.get(), 2), 0);
 }
 
 TEST(Conditions, CovariancesOfABuiltDesign) {

@@ -1,59 +1,34 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "glm/basis.h"
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
+#include "test_model.h"
 
 namespace {
 
 // The same gain formula evaluated independently with numpy's real FFT: float
 // frequencies and edge quotients, double powers, float gains; the last bin is
 // left alone.
-const char *const REFERENCE_FILTER = R"(
-import sys
-import numpy as np
-lines = open(sys.argv[1]).read().split()
-n, tr, low, high = int(lines[0]), np.float32(lines[1]), np.float32(lines[2]), np.float32(lines[3])
-y = np.array([float(v) for v in lines[4:4 + n]], dtype=np.float64)
+std::vector<double> reference(const std::vector<float> &y, float tr, float low, float high) {
+    char head[128];
+    std::snprintf(head, sizeof head, "tr, low, high = np.float32(%.9g), np.float32(%.9g), np.float32(%.9g)\n",
+                  static_cast<double>(tr), static_cast<double>(low), static_cast<double>(high));
+    return python_values("import numpy as np\nnp.seterr(divide='ignore', over='ignore')\n" + std::string(head) +
+                         "y = np.array(" + python_list(y.data(), static_cast<int>(y.size())) + R"(, dtype=np.float64)
+n = len(y)
 X = np.fft.rfft(y)
-h = np.float32(n / 2.0)
 gain = lambda q: np.float32(1.0 / (np.power(np.float64(q), 12.0) + 1.0))
-np.seterr(divide='ignore', over='ignore')
 for k in range(n // 2):
-    f = np.float32(((1.0 / float(tr)) * (k + 1)) / float(h))
+    f = np.float32(((1.0 / float(tr)) * (k + 1)) / float(np.float32(n / 2.0)))
     X[k] *= float(np.float32(gain(low / f) * gain(f / high)))
-out = np.fft.irfft(X, n)
-print('\n'.join('%.9g' % np.float32(v) for v in out))
-)";
-
-std::vector<float> reference(std::vector<float> y, float tr, float low, float high) {
-    const std::string base = std::filesystem::temp_directory_path() / ("ffilter_" + std::to_string(::getpid()));
-    std::ofstream(base + ".py") << REFERENCE_FILTER;
-    if (std::FILE *data = std::fopen((base + ".txt").c_str(), "w")) {
-        std::fprintf(data, "%zu", y.size());
-        y.insert(y.begin(), {tr, low, high});
-        for (float v : y) std::fprintf(data, " %.9g", static_cast<double>(v));
-        std::fclose(data);
-    }
-    const std::string command = std::string(FMRIGLM_PYTHON) + " " + base + ".py " + base + ".txt";
-    std::vector<float> out;
-    if (std::FILE *p = popen(command.c_str(), "r")) {
-        float v;
-        while (std::fscanf(p, "%f", &v) == 1) out.push_back(v);
-        pclose(p);
-    }
-    std::filesystem::remove(base + ".py");
-    std::filesystem::remove(base + ".txt");
-    return out;
+print('\n'.join('%.9g' % np.float32(v) for v in np.fft.irfft(X, n)))
+)");
 }
 
 // A drifting oscillation with irregular wiggles, fresh model and filter state.
@@ -69,8 +44,7 @@ std::vector<float> set_model(int n, float tr) {
 std::string filter(int mode, std::vector<float> &y) {
     testing::internal::CaptureStdout();
     GLM_FrequencyFilter(mode, static_cast<int>(y.size()), y.data());
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return captured_stdout();
 }
 
 }  // namespace
@@ -87,7 +61,7 @@ TEST(FrequencyFilter, AgreesWithAnIndependentEvaluationForEvenAndOddLengths) {
         std::vector<float> y = set_model(c.n, c.tr);
         float *band = c.mode == 0 ? GLM_input.preGLM_frequency_band : GLM_input.residue_frequency_band;
         band[0] = c.low, band[1] = c.high;
-        const std::vector<float> expected = reference(y, c.tr, c.low, c.high);
+        const std::vector<double> expected = reference(y, c.tr, c.low, c.high);
         ASSERT_EQ(expected.size(), y.size()) << "reference evaluation failed";
         filter(c.mode, y);
         for (int t = 0; t < c.n; ++t) EXPECT_NEAR(y[t], expected[t], 2e-5f * (1.0f + std::fabs(expected[t]))) << t;
@@ -104,8 +78,7 @@ TEST(FrequencyFilter, EmptyBandMessageOnceAndTheLastBinUntouched) {
     // n = 4: bins 0 and 1 are filtered (a vanishing high edge removes them),
     // the Nyquist bin 2 stays, so only its alternating component is left.
     set_model(4, 2.0f);
-    GLM_input.preGLM_frequency_band[1] = 1e-6f;
-    GLM_input.residue_frequency_band[1] = 1e-6f;
+    GLM_input.preGLM_frequency_band[1] = GLM_input.residue_frequency_band[1] = 1e-6f;
     y = {1.0f, 5.0f, -2.0f, 7.0f};
     EXPECT_EQ(filter(0, y), "Frequency band = 0 to 0.5, filter from 0 to 1e-06 before GLM\n");
     const float nyquist = (1.0f - 5.0f - 2.0f - 7.0f) / 4.0f;
@@ -120,12 +93,10 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     std::vector<float> y = set_model(10, 2.0f);
     testing::internal::CaptureStdout();
     EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 1);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
+    EXPECT_EQ(captured_stdout(), "Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
     GLM.initialized = 2;
-    // The message goes to standard output; the child sends it to the checked stream.
-    EXPECT_EXIT((dup2(2, 1), GLM_PreFilter(0, 9, y.data())), testing::ExitedWithCode(1),
-        "Error: the number of data time points \\(9\\) does not match the number in the GLM \\(10\\)\\.");
+    EXPECT_EXIT_PRINTS(GLM_PreFilter(0, 9, y.data()),
+                       "Error: the number of data time points \\(9\\) does not match the number in the GLM \\(10\\)\\.");
 
     // Without an AR model the pre-fit filter is the band filter alone.
     GLM.initialized = 1, GLM.run_stop[0] = 9, GLM_input.nbaseline_terms = 1;
