@@ -1,0 +1,184 @@
+// AR noise maps: per-voxel autocorrelation estimates over all blocks, smoothed
+// with a three-dimensional Gaussian kernel and written to the volume "AR".
+#include "driver/ar_maps.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "driver/globals.h"
+#include "driver/output.h"
+#include "driver/runs.h"
+#include "glm/ar_model.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+
+float **auto_cor = nullptr;
+
+namespace {
+
+// The maps this file allocated, with their row count, for their release.
+float **owned_maps = nullptr;
+std::int64_t owned_rows = 0;
+
+std::int64_t voxel_count() {
+    return static_cast<std::int64_t>(file_list_root.nx) * file_list_root.ny * file_list_root.nz;
+}
+
+// Progress as the share of voxels done. Volumes of at least 100 voxels count
+// in steps of V/100 voxels; smaller ones (a step of 0) count by voxel share.
+struct Progress {
+    std::int64_t total, step;
+    explicit Progress(std::int64_t v) : total(v), step(v / 100) {}
+    bool due(std::int64_t v) const { return step > 0 ? v % step == 0 : true; }
+    int percent(std::int64_t v) const { return static_cast<int>(step > 0 ? v / step : v * 100 / total); }
+};
+
+// Half-extent of the kernel along one axis in voxels: the reach divided by the
+// voxel size, rounded up. An axis whose voxel size is not positive is not
+// smoothed. The printed value is kept within int range.
+int half_extent(float reach, float voxel_size) {
+    if (!(voxel_size > 0.0f)) return 0;
+    const float q = std::ceil(reach / voxel_size);
+    if (!(q < 1.0e9f)) return 1000000000;
+    return static_cast<int>(q);
+}
+
+// Normalised one-dimensional Gaussian pass along an axis with the given
+// stride: each value becomes the weighted mean of the neighbours inside the
+// axis. weight[d] is the weight of distance d.
+void smooth_axis(const double *in, double *out, int nx, int ny, int nz, int axis, int extent,
+                 const std::vector<double> &weight) {
+    const int n = axis == 0 ? nx : axis == 1 ? ny : nz;
+    const std::int64_t stride = axis == 0 ? 1 : axis == 1 ? nx : static_cast<std::int64_t>(nx) * ny;
+    const int reach = extent < n - 1 ? extent : n - 1;  // neighbours beyond the volume never count
+    for (int z = 0; z < nz; ++z)
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                const std::int64_t v = x + static_cast<std::int64_t>(nx) * (y + static_cast<std::int64_t>(ny) * z);
+                const int i = axis == 0 ? x : axis == 1 ? y : z;
+                const int lo = i - reach < 0 ? -i : -reach;
+                const int hi = i + reach > n - 1 ? n - 1 - i : reach;
+                double sum = 0.0, norm = 0.0;
+                for (int d = lo; d <= hi; ++d) {
+                    const double g = weight[d < 0 ? -d : d];
+                    sum += g * in[v + d * stride];
+                    norm += g;
+                }
+                out[v] = sum / norm;
+            }
+}
+
+}  // namespace
+
+int smooth_AR_maps() {
+    const float F = GLM_input.AR_smoothing;
+    if (F == 0.0f) {
+        std::printf("No spatial filtering of AR maps - width = 0\n");
+        return 0;
+    }
+    std::printf("Smooth AR maps using gaussian kernel FWHM of %5.2f mm\n", static_cast<double>(F));
+
+    const float w = static_cast<float>(((F * 1.44) / 2.0 * F) / 2.0);  // 0.36 F^2
+    const float reach = static_cast<float>(std::sqrt(3.0 * w));
+    const int nx = file_list_root.nx, ny = file_list_root.ny, nz = file_list_root.nz;
+    const float *resolution = file_list_root.resolution;
+    const int ix = half_extent(reach, resolution[0]);
+    const int iy = half_extent(reach, resolution[1]);
+    const int iz = nz == 1 ? 0 : half_extent(reach, resolution[2]);
+    const int order = GLM_input.AR_order;
+    std::printf("(dim.x,dim.y,dim.z,nt) = (%d, %d, %d, %d), voxel range: (+- %d, +- %d, +- %d)\n", nx, ny, nz, order,
+                ix, iy, iz);
+
+    const std::int64_t V = voxel_count();
+    if (auto_cor && V > 0) {
+        // The kernel g = gx(dx) gy(dy) gz(dz) is separable and the neighbours
+        // inside the volume form a box, so its border-renormalised weighted
+        // mean equals three normalised one-dimensional passes. This agrees with
+        // the direct three-dimensional sum to double rounding.
+        const int extent[3] = {ix, iy, iz};
+        std::vector<double> weight[3];
+        for (int a = 0; a < 3; ++a) {
+            const int n = a == 0 ? nx : a == 1 ? ny : nz;
+            const int reach_voxels = extent[a] < n - 1 ? extent[a] : n - 1;
+            weight[a].resize(static_cast<std::size_t>(reach_voxels) + 1);
+            const double r2 = static_cast<double>(resolution[a]) * resolution[a];
+            for (int d = 0; d <= reach_voxels; ++d) weight[a][d] = std::exp(-r2 * d * d / w);
+        }
+        std::vector<double> map(static_cast<std::size_t>(V)), scratch(static_cast<std::size_t>(V));
+        for (int k = 1; k <= order; ++k) {
+            std::printf("\rsmoothing map AR%d", k);
+            std::fflush(stdout);
+            for (std::int64_t v = 0; v < V; ++v) map[v] = auto_cor[v][k];
+            smooth_axis(map.data(), scratch.data(), nx, ny, nz, 0, ix, weight[0]);
+            smooth_axis(scratch.data(), map.data(), nx, ny, nz, 1, iy, weight[1]);
+            smooth_axis(map.data(), scratch.data(), nx, ny, nz, 2, iz, weight[2]);
+            for (std::int64_t v = 0; v < V; ++v) auto_cor[v][k] = static_cast<float>(scratch[v]);
+        }
+    }
+    std::printf("\n");
+    return 0;
+}
+
+int analyze_AR_noise() {
+    const std::int64_t V = voxel_count();
+    const int order = GLM_input.AR_order > 0 ? GLM_input.AR_order : 0;
+    if (owned_maps) free_float_matrix(owned_maps, owned_rows);
+    auto_cor = owned_maps = float_matrix(V, order + 1);
+    owned_rows = V;
+    // Until estimated, every voxel has the autocorrelations of white noise.
+    for (std::int64_t v = 0; v < V; ++v) {
+        auto_cor[v][0] = 1.0f;
+        for (int k = 1; k <= order; ++k) auto_cor[v][k] = 0.0f;
+    }
+    if (GLM_input.AR_order < 1) return 0;
+
+    std::int64_t T = 0;
+    for (const RunEntry *run = &file_list_root; run; run = run->next) T += run->nt;
+    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE) * T);
+    OwnedVector<float> series(T);
+    const Progress progress(V);
+
+    for (std::int64_t f = 0; f < V;) {
+        int n = 0;
+        if (read_block_vector(block.get(), static_cast<int>(f), &n)) std::exit(1);
+        if (n < 1) {
+            std::printf("Error: no voxels read at voxel %lld.\n", static_cast<long long>(f));
+            std::exit(1);
+        }
+        for (int j = 0; j < n; ++j) {
+            const std::int64_t v = f + j;
+            for (std::int64_t t = 0; t < T; ++t) series[t] = block[t * n + j];
+            if (GLM_calculate_AR_coefficient(static_cast<int>(T), series.get(), order, auto_cor[v])) return 1;
+            if (progress.due(v)) {
+                if (order == 1)
+                    std::printf("\rComputing %d AR map, %d percent done", order, progress.percent(v));
+                else
+                    std::printf("\rComputing %d AR maps, %d percent done", order, progress.percent(v));
+                std::fflush(stdout);
+            }
+        }
+        f += n;
+    }
+    std::printf("\n\n");
+
+    if (smooth_AR_maps()) return 1;
+
+    std::FILE *stream = nullptr;
+    if (open_output_file(0, order, "AR", &stream)) return 1;
+    std::vector<float> column(static_cast<std::size_t>(V));
+    bool failed = false;
+    for (int k = 1; k <= order && !failed; ++k) {
+        for (std::int64_t v = 0; v < V; ++v) column[v] = auto_cor[v][k];
+        failed = std::fwrite(column.data(), sizeof(float), column.size(), stream) != column.size();
+    }
+    // Buffered data that cannot be written out at the close is a short write too.
+    if (std::fclose(stream) != 0) failed = true;
+    if (failed) {
+        std::printf("Error writing file `AR'\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,160 @@
+// Zero-phase band filter of one time series in the frequency domain, and the
+// pre-fit filter (whitening, then the band filter) of the voxel loop.
+#include "glm/frequency_filter.h"
+
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "glm/ar_model.h"
+#include "glm/state.h"
+
+namespace {
+
+// Transform state kept for the life of the process: plans are made once with
+// the measuring planner and reused for every voxel.
+bool first_time = true;
+bool first_filter = true;  // band message not yet printed (shared by both modes)
+int nInput = 0;
+int nOutput = 0;
+double *Data_in = nullptr;
+fftw_complex *Data_out = nullptr;
+fftw_plan plan_forward = nullptr;
+fftw_plan plan_reverse = nullptr;
+
+// The gain of every bin depends only on the band, TR and n, so it is worked
+// out once per mode and reused until one of them changes.
+struct GainTable {
+    bool valid = false;
+    float low = 0.0f, high = 0.0f, tr = 0.0f;
+    int n = 0;
+    std::vector<float> gain;
+};
+GainTable gains[2];
+
+void release_transforms() {
+    if (plan_forward) fftw_destroy_plan(plan_forward);
+    if (plan_reverse) fftw_destroy_plan(plan_reverse);
+    if (Data_in) fftw_free(Data_in);
+    if (Data_out) fftw_free(Data_out);
+    plan_forward = plan_reverse = nullptr;
+    Data_in = nullptr;
+    Data_out = nullptr;
+    nInput = nOutput = 0;
+}
+
+void make_transforms(int n) {
+    release_transforms();
+    nInput = n;
+    nOutput = n / 2 + 1;
+    Data_in = static_cast<double *>(fftw_malloc(sizeof(double) * static_cast<std::size_t>(nInput)));
+    Data_out = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(nOutput)));
+    if (!Data_in || !Data_out) {
+        std::printf("Error: cannot allocate the frequency filter buffers for %d time points.\n", n);
+        std::exit(1);
+    }
+    plan_forward = fftw_plan_dft_r2c_1d(nInput, Data_in, Data_out, FFTW_MEASURE);
+    plan_reverse = fftw_plan_dft_c2r_1d(nInput, Data_out, Data_in, FFTW_MEASURE);
+    if (!plan_forward || !plan_reverse) {
+        std::printf("Error: cannot plan the frequency filter for %d time points.\n", n);
+        std::exit(1);
+    }
+    for (GainTable &g : gains) g.valid = false;
+}
+
+// Squared sixth-order Butterworth edges, evaluated for bins 0 .. n/2 - 1 at the
+// frequency (k + 1) / (h TR), h = n / 2: a frequency is a float, the edge
+// quotient is a float, the power is double and each gain is rounded to float.
+const std::vector<float> &gain_table(int mode, int n, float tr, float low, float high) {
+    GainTable &g = gains[mode == 0 ? 0 : 1];
+    if (g.valid && g.n == n && g.tr == tr && g.low == low && g.high == high) return g.gain;
+    const int nbins = n / 2;
+    const float h = static_cast<float>(n / 2.0);
+    const double order = 6.0;
+    g.gain.assign(static_cast<std::size_t>(nbins), 0.0f);
+    for (int k = 0; k < nbins; ++k) {
+        const float f = static_cast<float>(((1.0 / tr) * (k + 1)) / h);
+        const float g1 = static_cast<float>(1.0 / (std::pow(static_cast<double>(low / f), 2.0 * order) + 1.0));
+        const float g2 = static_cast<float>(1.0 / (std::pow(static_cast<double>(f / high), 2.0 * order) + 1.0));
+        g.gain[k] = g1 * g2;
+    }
+    g.valid = true;
+    g.n = n;
+    g.tr = tr;
+    g.low = low;
+    g.high = high;
+    return g.gain;
+}
+
+}  // namespace
+
+void GLMInternal_reset_frequency_filter() {
+    release_transforms();
+    for (GainTable &g : gains) g = GainTable{};
+    first_time = true;
+    first_filter = true;
+}
+
+void GLM_FrequencyFilter(int mode, int n, float *y) {
+    if (n < 1) return;
+    // Every caller passes the model's series length; a different length gets
+    // transforms of its own size rather than overrunning the buffers.
+    if (first_time || n != nInput) {
+        make_transforms(n);
+        first_time = false;
+    }
+
+    float low, high;
+    if (mode == 0) {
+        low = GLM_input.preGLM_frequency_band[0];
+        high = GLM_input.preGLM_frequency_band[1];
+        if (low == 0.0f && high == 0.0f && GLM_input.preGLM_phase_shift == 0.0f) return;
+    } else {
+        low = GLM_input.residue_frequency_band[0];
+        high = GLM_input.residue_frequency_band[1];
+        if (low == 0.0f && high == 0.0f) return;
+    }
+
+    for (int t = 0; t < n; ++t) Data_in[t] = y[t];
+    fftw_execute(plan_forward);
+
+    const float tr = GLM.tr[0];
+    if (first_filter) {
+        if (mode == 0)
+            std::printf("Frequency band = 0 to %g, filter from %g to %g before GLM\n", 1.0 / tr,
+                        static_cast<double>(low), static_cast<double>(high));
+        else
+            std::printf("Frequency band = 0 to %g, filter from %g to %g after GLM\n", 1.0 / tr,
+                        static_cast<double>(low), static_cast<double>(high));
+        first_filter = false;
+    }
+
+    const std::vector<float> &gain = gain_table(mode, n, tr, low, high);
+    const int nbins = n / 2;  // the last bin (n/2 for even n, (n-1)/2 for odd n) stays as it is
+    for (int k = 0; k < nbins; ++k) {
+        Data_out[k][0] *= gain[k];
+        Data_out[k][1] *= gain[k];
+    }
+
+    fftw_execute(plan_reverse);
+    for (int t = 0; t < n; ++t) y[t] = static_cast<float>(Data_in[t] / n);
+}
+
+int GLM_PreFilter(int mode, int n, float *y) {
+    if (GLM.initialized != 2) {
+        std::printf("Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
+        return 1;
+    }
+    if (n != GLM.ntime) {
+        std::printf("Error: the number of data time points (%d) does not match the number in the GLM (%d).\n", n,
+                    GLM.ntime);
+        std::exit(1);
+    }
+    GLMInternal_whiten_data(y);
+    GLMInternal_whiten_model(0);
+    GLM_FrequencyFilter(mode, n, y);
+    return 0;
+}

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "driver/ar_maps.h"
+#include "driver/globals.h"
+#include "glm/state.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+// AR maps of order 2 over nx x ny x nz voxels, allocated here; column 1 is
+// random, column 2 constant. Returns the printed output of the smoothing and
+// checks every voxel of column 1 against the kernel summed directly in 3-D.
+std::string smooth_and_check(int nx, int ny, int nz, const float res[3], float fwhm, const int reach[3]) {
+    GLM_reset_model_state();
+    file_list_root = RunEntry{};
+    file_list_root.nx = nx, file_list_root.ny = ny, file_list_root.nz = nz;
+    for (int a = 0; a < 3; ++a) file_list_root.resolution[a] = res[a];
+    GLM_input.AR_order = 2;
+    GLM_input.AR_smoothing = fwhm;
+    const int V = nx * ny * nz;
+    OwnedMatrix<float> maps(V, 3), before(V, 3);
+    std::mt19937 gen(V);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int v = 0; v < V; ++v) maps[v][0] = 1.0f, maps[v][1] = before[v][1] = u(gen), maps[v][2] = 0.25f;
+    auto_cor = maps.get();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(smooth_AR_maps(), 0);
+    fflush(stdout);
+    const double w = 0.36 * fwhm * fwhm;
+    for (int v = 0; v < V; ++v) {
+        const int x = v % nx, y = v / nx % ny, z = v / (nx * ny);
+        double sum = 0.0, norm = 0.0;
+        for (int dz = -reach[2]; dz <= reach[2]; ++dz)
+            for (int dy = -reach[1]; dy <= reach[1]; ++dy)
+                for (int dx = -reach[0]; dx <= reach[0]; ++dx) {
+                    if (x + dx < 0 || y + dy < 0 || z + dz < 0 || x + dx >= nx || y + dy >= ny || z + dz >= nz)
+                        continue;
+                    const double g = std::exp(-res[2] * res[2] * dz * dz / w) *
+                                     std::exp(-res[1] * res[1] * dy * dy / w) * std::exp(-res[0] * res[0] * dx * dx / w);
+                    sum += g * before[v + dx + nx * (dy + ny * dz)][1];
+                    norm += g;
+                }
+        EXPECT_NEAR(maps[v][1], sum / norm, 1e-5) << v;
+        EXPECT_FLOAT_EQ(maps[v][2], 0.25f);  // a constant map stays constant
+        EXPECT_EQ(maps[v][0], 1.0f);
+    }
+    auto_cor = nullptr;
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(ARMaps, GaussianSmoothingWithBorderRenormalisation) {
+    const float mm3[3] = {3.0f, 3.0f, 3.0f};
+    const int three[3] = {3, 3, 3};
+    EXPECT_EQ(smooth_and_check(7, 5, 4, mm3, 6.0f, three),
+              "Smooth AR maps using gaussian kernel FWHM of  6.00 mm\n"
+              "(dim.x,dim.y,dim.z,nt) = (7, 5, 4, 2), voxel range: (+- 3, +- 3, +- 3)\n"
+              "\rsmoothing map AR1\rsmoothing map AR2\n");
+    // A single slice has no reach along z; an axis without a positive voxel
+    // size is not smoothed.
+    const float flat[3] = {2.0f, 0.0f, 2.0f};
+    const int x_only[3] = {3, 0, 0};
+    EXPECT_NE(smooth_and_check(4, 3, 1, flat, 4.0f, x_only).find("voxel range: (+- 3, +- 0, +- 0)\n"),
+              std::string::npos);
+}
+
+TEST(ARMaps, CornerVoxelZeroWidthAndZeroOrder) {
+    // Two voxels along x: the corner voxel becomes (a0 + g a1) / (1 + g).
+    file_list_root = RunEntry{};
+    file_list_root.nx = 2, file_list_root.ny = file_list_root.nz = 1;
+    file_list_root.resolution[0] = 3.0f;
+    GLM_input.AR_order = 1;
+    GLM_input.AR_smoothing = 6.0f;
+    OwnedMatrix<float> maps(2, 2);
+    maps[0][1] = 1.0f, maps[1][1] = 0.0f;
+    auto_cor = maps.get();
+    testing::internal::CaptureStdout();
+    smooth_AR_maps();
+    const double g = std::exp(-9.0 / 12.96);
+    EXPECT_NEAR(maps[0][1], 1.0 / (1.0 + g), 1e-6);
+    GLM_input.AR_smoothing = 0.0f;
+    smooth_AR_maps();
+    EXPECT_NEAR(maps[0][1], 1.0 / (1.0 + g), 1e-6);
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("\nNo spatial filtering of AR maps - width = 0\n"), std::string::npos) << out;
+
+    // Order 0: maps of one white-noise column; nothing estimated or written.
+    GLM_input.AR_order = 0;
+    EXPECT_EQ(analyze_AR_noise(), 0);
+    ASSERT_NE(auto_cor, maps.get());
+    EXPECT_EQ(auto_cor[1][0], 1.0f);
+}

@@ -1,0 +1,80 @@
+// The AR estimation pass over a small data set read block by block.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/ar_maps.h"
+#include "driver/runs.h"
+#include "glm/ar_model.h"
+#include "glm/basis.h"
+#include "glm/state.h"
+#include "support/cli.h"
+
+TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
+    // 15 voxels of 40 time points, each an AR(1) series of its own coefficient.
+    TempDir dir;
+    const int V = 15, T = 40;
+    std::vector<float> data(static_cast<std::size_t>(V) * T);
+    for (int v = 0; v < V; ++v) {
+        float e = 0.0f;
+        for (int t = 0; t < T; ++t) {
+            e = (v - 7) / 8.0f * e + std::sin(1.7f * t * t + v);
+            data[static_cast<std::size_t>(t) * V + v] = 100.0f + v + e;
+        }
+    }
+    dir.write("run.hdr", "matrix 5 3 1 40\nresolution 2 2 2 2\n");
+    dir.write("run.bfloat", std::string(reinterpret_cast<const char *>(data.data()), data.size() * sizeof(float)));
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+
+    GLM_reset_model_state();
+    GLM_input.nruns = GLM.nruns = 1;
+    std::snprintf(GLM_input.fmri_file[0], NAME_SIZE, "run.bfloat");
+    GLM.tr[0] = 2.0f, GLM.ntime = T, GLM.run_start[0] = 0, GLM.run_stop[0] = T - 1;
+    GLM_input.nbaseline_terms = 2, GLM_input.AR_order = 2, GLM_input.AR_smoothing = 0.0f;
+    GLM_input.output_format = 0;
+    GLM.initialized = 1;
+    build_run_list();
+    int total = 0;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(initialize_runs(&total), 0);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    BLOCK_SIZE = 4;  // blocks of 4, 4, 4 and 3 voxels
+    const int result = analyze_AR_noise();
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result, 0) << out;
+    // Fewer than 100 voxels: progress counts by voxel share.
+    EXPECT_NE(out.find("\rComputing 2 AR maps, 0 percent done\rComputing 2 AR maps, 6 percent done"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("\rComputing 2 AR maps, 93 percent done\n\nNo spatial filtering of AR maps - width = 0\n"),
+              std::string::npos) << out;
+
+    const std::string maps = read_file(dir.file("AR.bfloat"));
+    ASSERT_EQ(maps.size(), 2 * V * sizeof(float));
+    const float *stored = reinterpret_cast<const float *>(maps.data());
+    std::vector<float> series(T), coefficients(3);
+    for (int v = 0; v < V; ++v) {
+        for (int t = 0; t < T; ++t) series[t] = data[static_cast<std::size_t>(t) * V + v];
+        ASSERT_EQ(GLM_calculate_AR_coefficient(T, series.data(), 2, coefficients.data()), 0);
+        EXPECT_EQ(stored[v], coefficients[1]) << v;
+        EXPECT_EQ(stored[V + v], coefficients[2]) << v;
+        EXPECT_EQ(auto_cor[v][1], coefficients[1]);
+    }
+    EXPECT_GT(stored[14], 0.5f);  // the voxels of strong positive and negative correlation
+    EXPECT_LT(stored[0], -0.5f);
+
+    // Maps that cannot be stored are an error, not a success.
+    std::filesystem::remove("AR.bfloat");
+    std::filesystem::create_symlink("/dev/full", "AR.bfloat");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(analyze_AR_noise(), 1);
+    fflush(stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Error writing file `AR'\n"), std::string::npos);
+    std::filesystem::current_path(previous);
+}
