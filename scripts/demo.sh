@@ -10,7 +10,7 @@ cmake --build build -j"$(nproc)" --target fmriglm fmriglm_make_dataset fmriglm_m
 
 rm -rf build/demo
 ./build/tools/fmriglm_make_dataset --dir build/demo --seed 1 \
-    --control-extra "baseline-terms 3" --control-extra "notify"
+    --control-extra "baseline-terms 3" --control-extra "AR 1" --control-extra "notify"
 
 status=0
 (cd build/demo && ../fmriglm control.txt) || status=$?

@@ -56,10 +56,10 @@ void GLM_calc_covariance_matrix() {
         for (int r = 0; r < q; ++r)
             for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
         int ierr;
+        // With an invertible normal matrix the covariance is singular only when
+        // the contrast rows are dependent, which GLM_define_conditions refuses
+        // with its own message; such a condition is never tested.
         const bool singular = rInvertSquareMatrix(q, inv, &ierr) != 0;
-        if (singular && !covariance_singular[c])
-            std::printf("Warning: the rows of condition %s are linearly dependent; it is not tested.\n",
-                        GLM.condition_string[c]);
         covariance_singular[c] = singular;
         if (singular)
             for (int r = 0; r < q; ++r)

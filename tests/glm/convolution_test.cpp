@@ -21,7 +21,9 @@ void drug_event(float tau1, float tau2, int length) {
     GLM.drug_irf_decay[0] = float_vector(4);
     for (int k = 0; k < 4; ++k) GLM.drug_irf_decay[0][k] = decay[k], GLM.drug_irf_rise[0][k] = k < 3 ? rise[k] : 0;
     HRF.active = 1;
-    HRF.irf = irf.data();
+    free_float_vector(HRF.irf);  // the IRF is owned by the model state like one read from a file
+    HRF.irf = float_vector(3);
+    for (int k = 0; k < 3; ++k) HRF.irf[k] = irf[k];
     HRF.npoints = 3;
 }
 
@@ -70,6 +72,7 @@ TEST(Convolution, EqualsTheDirectSumInIncreasingLag) {
     HRF.irf = h.data();
     HRF.npoints = 37;
     const std::vector<float> q = convolved(0, p, 3);
+    HRF.irf = nullptr;  // borrowed, not owned by the model state
     for (int i = 0; i < 600; ++i) {
         float s = 0.0f;
         for (int k = 0; k < 37 && i - k >= 0; ++k) s += h[k] * p[i - k];

@@ -82,10 +82,7 @@ TEST(ConditionTest, SeveralRowsGiveTheUpperTailOfF) {
 
 TEST(ConditionTest, FloorCorrectedPAndNeutralResults) {
     StatsModel m(2, {{{1, 0}}, {{1, 0}, {2, 0}}});  // the second has dependent rows: no test
-    testing::internal::CaptureStdout();
     GLM_calc_covariance_matrix();
-    GLM_calc_covariance_matrix();
-    EXPECT_EQ(captured_stdout(), "Warning: the rows of condition c1 are linearly dependent; it is not tested.\n");
     const float floor_value = static_cast<float>(std::exp(-100.0));
     EXPECT_EQ(test({1e6f, 0}, 1e-6f, 0)[2], floor_value);
     EXPECT_EQ(test({1e6f, 0}, 1e-6f, 0)[3], floor_value);       // resels 0

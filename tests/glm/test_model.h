@@ -124,10 +124,15 @@ struct TestModel {
         for (float *v : {GLM.effect_size, GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
             free_float_vector(v);
         GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
+        GLM.include = nullptr;
+        GLM.design_unmasked = GLM.design_matrix = GLM.XtX_inverse = GLM.pseudo_inverse = nullptr;
+        GLM.effect_size = GLM.weight = GLM.noise_estimate = GLM.noise_fit = GLM.residue = GLM.leverage = nullptr;
         for (int c = 0; c < GLM.nconditions; ++c) {
             free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
             free_float_matrix(GLM.contrast_covariance[c], GLM.condition_nrows[c]);
             free_float_matrix(GLM.contrast_covariance_inverse[c], GLM.condition_nrows[c]);
+            GLM.contrast[c] = nullptr;
+            GLM.contrast_covariance[c] = GLM.contrast_covariance_inverse[c] = nullptr;
         }
         GLM.nconditions = 0;
     }
