@@ -34,10 +34,14 @@ int PolynomialDefineGLM(int P, int n, const float *w) {
         std::printf("Error: the # of points (%d) must be >= 2.\n", n);
         return 1;
     }
+    // The arrays are kept when the sizes repeat (the fPET weights define the
+    // same model for every voxel).
+    if (poly.npoints != n || poly.nterms != P) {
+        poly.design = OwnedMatrix<float>(n, P);
+        poly.pseudo_inverse = OwnedMatrix<float>(P, n);
+    }
     poly.npoints = n;
     poly.nterms = P;
-    poly.design = OwnedMatrix<float>(n, P);
-    poly.pseudo_inverse = OwnedMatrix<float>(P, n);
     for (int k = 0; k < 4; ++k) poly.coefficient[k] = 0.0f;
 
     for (int i = 0; i < n; ++i) {
@@ -46,7 +50,9 @@ int PolynomialDefineGLM(int P, int n, const float *w) {
         for (int k = 0; k < P; ++k) poly.design[i][k] = static_cast<float>(terms[k]);
     }
 
-    OwnedMatrix<float> normal(P, P);
+    float normal_values[4][4];
+    float *normal_rows[4] = {normal_values[0], normal_values[1], normal_values[2], normal_values[3]};
+    float **normal = normal_rows;
     for (int a = 0; a < P; ++a)
         for (int b = 0; b < P; ++b) {
             float sum = 0.0f;
@@ -54,7 +60,7 @@ int PolynomialDefineGLM(int P, int n, const float *w) {
             normal[a][b] = sum;
         }
     int ierr;
-    if (rInvertSquareMatrix(P, normal.get(), &ierr) != 0) {
+    if (rInvertSquareMatrix(P, normal, &ierr) != 0) {
         // Fewer usable points than terms: no polynomial can be fitted, so the
         // model fits nothing rather than a partly inverted matrix.
         for (int k = 0; k < P; ++k)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "numerics/arrays.h"
 
@@ -13,8 +14,14 @@ int dInvertSquareMatrix(int n, double **a, int *ierr) {
         return 1;
     }
     if (n == 0) return 0;
-    OwnedVector<double> w(n, "Allocation error in double_vector().");
-    OwnedVector<int> pivot(n, "Allocation error in int_vector().");
+    // Work storage is kept between calls: inversions run once per voxel in the
+    // fit set-up, and the program is single-threaded.
+    static std::vector<double> w;
+    static std::vector<int> pivot;
+    if (static_cast<int>(w.size()) < n) {
+        w.resize(n);
+        pivot.resize(n);
+    }
 
     // LU factorisation with row interchanges; multipliers stored below the diagonal.
     for (int k = 0; k < n; ++k) {
@@ -84,12 +91,17 @@ int rInvertSquareMatrix(int n, float **a, int *ierr) {
         std::printf("Error: the matrix order is %d\n", n);
         return 1;
     }
-    OwnedMatrix<double> work(n, n, "Allocation failure 1 in double_matrix().", "Allocation failure 2 in double_matrix().");
+    // The double-precision copy is kept between calls like the work vectors above.
+    static std::vector<double> block;
+    static std::vector<double *> rows;
+    if (rows.size() < static_cast<std::size_t>(n)) rows.resize(n);
+    if (block.size() < static_cast<std::size_t>(n) * n) block.resize(static_cast<std::size_t>(n) * n);
+    for (int i = 0; i < n; ++i) rows[i] = block.data() + static_cast<std::size_t>(i) * n;
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) work[i][j] = a[i][j];
-    const int result = dInvertSquareMatrix(n, work.get(), ierr);
+        for (int j = 0; j < n; ++j) rows[i][j] = a[i][j];
+    const int result = dInvertSquareMatrix(n, rows.data(), ierr);
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) a[i][j] = static_cast<float>(work[i][j]);
+        for (int j = 0; j < n; ++j) a[i][j] = static_cast<float>(rows[i][j]);
     return result;
 }
 
