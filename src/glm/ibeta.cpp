@@ -35,8 +35,11 @@ inline void rescale(double pk, double qk, double &pkm1, double &pkm2, double &qk
 
 }  // namespace
 
-double incbcf(double a, double b, double x) {
-    double k1 = a, k2 = a + b, k3 = a, k4 = a + 1.0, k5 = 1.0, k6 = b - 1.0, k7 = a + 1.0, k8 = a + 2.0;
+// The continued fraction shared by incbcf and incbd: the two partial
+// numerators -x k1 k2 / (k3 k4) and x k5 k6 / (k7 k8) per iteration, with k2
+// and k6 changing by their own steps and the other terms as in both expansions.
+static double continued_fraction(double x, double a, double k2, double k2_step, double k6, double k6_step) {
+    double k1 = a, k3 = a, k4 = a + 1.0, k5 = 1.0, k7 = a + 1.0, k8 = a + 2.0;
     double pkm2 = 0.0, qkm2 = 1.0, pkm1 = 1.0, qkm1 = 1.0;
     double ans = 1.0, r = 1.0;
     const double thresh = 3.0 * kMachineEpsilon;
@@ -68,11 +71,11 @@ double incbcf(double a, double b, double x) {
         if (change < thresh) break;
 
         k1 += 1.0;
-        k2 += 1.0;
+        k2 += k2_step;
         k3 += 2.0;
         k4 += 2.0;
         k5 += 1.0;
-        k6 -= 1.0;
+        k6 += k6_step;
         k7 += 2.0;
         k8 += 2.0;
         rescale(pk, qk, pkm1, pkm2, qkm1, qkm2);
@@ -80,51 +83,9 @@ double incbcf(double a, double b, double x) {
     return ans;
 }
 
-double incbd(double a, double b, double x) {
-    double k1 = a, k2 = b - 1.0, k3 = a, k4 = a + 1.0, k5 = 1.0, k6 = a + b, k7 = a + 1.0, k8 = a + 2.0;
-    double pkm2 = 0.0, qkm2 = 1.0, pkm1 = 1.0, qkm1 = 1.0;
-    const double z = x / (1.0 - x);
-    double ans = 1.0, r = 1.0;
-    const double thresh = 3.0 * kMachineEpsilon;
-    for (int n = 0; n < kMaxIterations; ++n) {
-        double xk = -(z * k1 * k2) / (k3 * k4);
-        double pk = pkm1 + pkm2 * xk;
-        double qk = qkm1 + qkm2 * xk;
-        pkm2 = pkm1;
-        pkm1 = pk;
-        qkm2 = qkm1;
-        qkm1 = qk;
+double incbcf(double a, double b, double x) { return continued_fraction(x, a, a + b, 1.0, b - 1.0, -1.0); }
 
-        xk = (z * k5 * k6) / (k7 * k8);
-        pk = pkm1 + pkm2 * xk;
-        qk = qkm1 + qkm2 * xk;
-        pkm2 = pkm1;
-        pkm1 = pk;
-        qkm2 = qkm1;
-        qkm1 = qk;
-
-        if (qk != 0.0) r = pk / qk;
-        double change;
-        if (r != 0.0) {
-            change = std::fabs((ans - r) / r);
-            ans = r;
-        } else {
-            change = 1.0;
-        }
-        if (change < thresh) break;
-
-        k1 += 1.0;
-        k2 -= 1.0;
-        k3 += 2.0;
-        k4 += 2.0;
-        k5 += 1.0;
-        k6 += 1.0;
-        k7 += 2.0;
-        k8 += 2.0;
-        rescale(pk, qk, pkm1, pkm2, qkm1, qkm2);
-    }
-    return ans;
-}
+double incbd(double a, double b, double x) { return continued_fraction(x / (1.0 - x), a, b - 1.0, -1.0, a + b, 1.0); }
 
 double pseries(double a, double b, double x) {
     const double ai = 1.0 / a;
