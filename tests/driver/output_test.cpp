@@ -5,6 +5,7 @@
 
 #include "driver/globals.h"
 #include "driver/output.h"
+#include "numerics/arrays.h"
 #include "volume/scratch_dir.h"
 
 namespace {
@@ -14,8 +15,9 @@ constexpr int V = 5 * 4 * 3;
 // functions, so 7 degrees of freedom.
 void set_geometry(int output_format) {
     GLM_reset_model_state();
-    static int include[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    GLM.include = include, GLM.ntime = 10, GLM.nbasis = 3;
+    GLM.ntime = 10, GLM.nbasis = 3;
+    GLM.include = int_vector(10);  // released with the model state
+    for (int t = 0; t < 10; ++t) GLM.include[t] = 1;
     GLM_input.output_format = output_format;
     file_list_root = RunEntry{};
     file_list_root.nx = 5, file_list_root.ny = 4, file_list_root.nz = 3;
