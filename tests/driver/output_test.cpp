@@ -1,6 +1,8 @@
 #include <nifti1_io.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "driver/globals.h"
@@ -40,7 +42,7 @@ std::string write_volume(const std::string &name, int kind, int nvolumes) {
 }  // namespace
 
 TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
-    ScratchDir dir;
+    TempDir dir;
     for (int format : {0, 1})
         for (int kind : {-1, 0, 1}) {
             set_geometry(format);
@@ -66,14 +68,12 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
             EXPECT_EQ(h.dof, format == 0 || kind == 1 ? 7 : 0);
             EXPECT_EQ(std::filesystem::file_size(file), offset + V * nvolumes * (kind == -1 ? 2 : 4));
         }
-    std::ifstream hdr(dir / "S-1-2_0-1.hdr");
-    std::string text((std::istreambuf_iterator<char>(hdr)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "x 5\ny 4\nz 3\nt 3\nbyte-order " + std::to_string(machine_byte_order()) +
+    EXPECT_EQ(read_file(dir / "S-1-2_0-1.hdr"), "x 5\ny 4\nz 3\nt 3\nbyte-order " + std::to_string(machine_byte_order()) +
                         "\nresolution 2 2.5 3\norigin -10 20 5.5\ndirection -1 1 1\ndegrees-of-freedom 7\n");
 }
 
 TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
-    ScratchDir dir;
+    TempDir dir;
     set_geometry(1);
     write_volume(dir / "S-map", 1, 2);
     write_volume(dir / "residue", -1, 6);
@@ -105,7 +105,7 @@ TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
 }
 
 TEST(OutputVolumes, FailuresToCreate) {
-    ScratchDir dir;
+    TempDir dir;
     std::FILE *stream = nullptr;
     for (int format : {0, 1}) {
         set_geometry(format);

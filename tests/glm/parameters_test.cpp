@@ -7,6 +7,7 @@
 #include "glm/parameters.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
 #include "support/exit_output.h"
 
 namespace {
@@ -48,9 +49,7 @@ TEST(Parameters, SettersRebuildTheDesign) {
     const int d = add_event(SHAPE_DRUG_IRF, 20.0f, 20.0f, 24.0f);
     const int s = add_event(SHAPE_SQUARE, 0.0f, 40.0f, 50.0f);
     GLM.time_constant2[d] = 5.0f;
-    testing::internal::CaptureStdout();
-    GLM_get_time_constant(s);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning: event 3 (index 2) does not have a time constant.\n");
+    EXPECT_EQ(stdout_of([&] { GLM_get_time_constant(s); }), "Warning: event 3 (index 2) does not have a time constant.\n");
     ASSERT_EQ(GLM_set_time_constant(d, 20.0f), 0);
     EXPECT_EQ(GLM.drug_irf_length[d], 100);  // ten times 20 s at 2 s
     const std::vector<float> d20 = column(d);

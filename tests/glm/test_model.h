@@ -12,13 +12,12 @@
 #include "glm/fit.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
 #include "support/model_state.h"
 
 // Death test of a statement whose message goes to standard output.
 #define EXPECT_EXIT_PRINTS(statement, regex) \
     EXPECT_EXIT({ std::fflush(stdout); dup2(2, 1); statement; }, testing::ExitedWithCode(1), regex)
-
-inline std::string captured_stdout() { return std::fflush(stdout), testing::internal::GetCapturedStdout(); }
 
 // Runs a Python script and returns the numbers it prints.
 inline std::vector<double> python_values(const std::string &script) {
