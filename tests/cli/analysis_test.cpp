@@ -116,7 +116,7 @@ TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
     EXPECT_EQ(r.size(), 352u + static_cast<std::size_t>(V) * T * 2);
 
     EXPECT_EQ(read_file(dir + "/.display"), "zep-display -t control.txt -S\n");
-    dir.size() ? tmp.write("d/.display", "mine\n") : std::string();
+    tmp.write("d/.display", "mine\n");  // a file of the user is kept
     ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
     EXPECT_EQ(read_file(dir + "/.display"), "mine\n");
 }

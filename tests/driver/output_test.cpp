@@ -1,10 +1,14 @@
 #include <nifti1_io.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "driver/globals.h"
 #include "driver/output.h"
+#include "numerics/arrays.h"
+#include "support/model_state.h"
 #include "volume/scratch_dir.h"
 
 namespace {
@@ -13,9 +17,10 @@ constexpr int V = 5 * 4 * 3;
 // First run geometry and a fit with 10 included time points and 3 basis
 // functions, so 7 degrees of freedom.
 void set_geometry(int output_format) {
-    GLM_reset_model_state();
-    static int include[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    GLM.include = include, GLM.ntime = 10, GLM.nbasis = 3;
+    release_model_state();
+    GLM.ntime = 10, GLM.nbasis = 3;
+    GLM.include = int_vector(10);  // released with the model state
+    for (int t = 0; t < 10; ++t) GLM.include[t] = 1;
     GLM_input.output_format = output_format;
     file_list_root = RunEntry{};
     file_list_root.nx = 5, file_list_root.ny = 4, file_list_root.nz = 3;
@@ -38,7 +43,7 @@ std::string write_volume(const std::string &name, int kind, int nvolumes) {
 }  // namespace
 
 TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
-    ScratchDir dir;
+    TempDir dir;
     for (int format : {0, 1})
         for (int kind : {-1, 0, 1}) {
             set_geometry(format);
@@ -64,14 +69,12 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
             EXPECT_EQ(h.dof, format == 0 || kind == 1 ? 7 : 0);
             EXPECT_EQ(std::filesystem::file_size(file), offset + V * nvolumes * (kind == -1 ? 2 : 4));
         }
-    std::ifstream hdr(dir / "S-1-2_0-1.hdr");
-    std::string text((std::istreambuf_iterator<char>(hdr)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "x 5\ny 4\nz 3\nt 3\nbyte-order " + std::to_string(machine_byte_order()) +
+    EXPECT_EQ(read_file(dir / "S-1-2_0-1.hdr"), "x 5\ny 4\nz 3\nt 3\nbyte-order " + std::to_string(machine_byte_order()) +
                         "\nresolution 2 2.5 3\norigin -10 20 5.5\ndirection -1 1 1\ndegrees-of-freedom 7\n");
 }
 
 TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
-    ScratchDir dir;
+    TempDir dir;
     set_geometry(1);
     write_volume(dir / "S-map", 1, 2);
     write_volume(dir / "residue", -1, 6);
@@ -103,7 +106,7 @@ TEST(OutputVolumes, NifticlibReadsTheWrittenFiles) {
 }
 
 TEST(OutputVolumes, FailuresToCreate) {
-    ScratchDir dir;
+    TempDir dir;
     std::FILE *stream = nullptr;
     for (int format : {0, 1}) {
         set_geometry(format);

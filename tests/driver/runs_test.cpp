@@ -84,10 +84,8 @@ int start_runs(const std::vector<std::string> &files, std::string *out, int *tot
     }
     build_run_list();
     BLOCK_SIZE = 50000;
-    testing::internal::CaptureStdout();
-    const int result = initialize_runs(total);
-    std::fflush(stdout);
-    *out = testing::internal::GetCapturedStdout();
+    int result = -1;
+    *out = stdout_of([&] { result = initialize_runs(total); });
     return result;
 }
 
@@ -273,12 +271,12 @@ TEST(DataBlocks, PositionsBeyondFourGigabytesAndShortReads) {
 
     // A file cut short after the set-up fails the read with the run's name.
     std::filesystem::resize_file(big, offset + 40);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(1, read_block_vector(block.data(), 0, &n));
-    EXPECT_EQ(1, read_volume(&file_list_root, 1, block.data()));
-    std::fflush(stdout);
     const std::string message = "Error reading the floating point data from file " + big + "\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), message + message);
+    EXPECT_EQ(stdout_of([&] {
+                  EXPECT_EQ(1, read_block_vector(block.data(), 0, &n));
+                  EXPECT_EQ(1, read_volume(&file_list_root, 1, block.data()));
+              }),
+              message + message);
 }
 
 }  // namespace

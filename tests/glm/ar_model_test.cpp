@@ -31,9 +31,7 @@ void expect_ar1_band(float r) {
 
 TEST(ArModel, FilterTapsOrderLoweringAndWhitening) {
     TestModel m(10, 2, 1, 1, 2);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(m.build(), 0);
-    captured_stdout();
+    stdout_of([&] { ASSERT_EQ(m.build(), 0); });
     GLM_input.AR_order = 1;
     EXPECT_EQ(filter({1, 0.6f}), 1);
     expect_ar1_band(0.6f);
@@ -72,10 +70,8 @@ TEST(ArModel, BiasReductionAndEstimateAgreeWithTheirDefinitions) {
     const int n = 14, p = 2;
     TestModel m(n, 3, 1, 3, p);
     GLM.include[5] = 0;
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(m.build(), 0);
     const std::string row = "\rCalculating AR bias reduction matrix for row ";
-    EXPECT_EQ(captured_stdout(), row + "0 ..." + row + "1 ..." + row + "2 ...\n");
+    EXPECT_EQ(stdout_of([&] { ASSERT_EQ(m.build(), 0); }), row + "0 ..." + row + "1 ..." + row + "2 ...\n");
     // Residual-forming matrix of the masked design, in double precision.
     double **XtX = double_matrix(3, 3), **M = double_matrix(p + 1, p + 1);
     float **X = GLM.design_matrix;

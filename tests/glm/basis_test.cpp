@@ -2,12 +2,16 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "glm/basis.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
 
 namespace {
+
+const std::string SINGULAR = "Error: the design matrix is singular: its columns are linearly dependent.\n";
 
 // A model of runs of the given lengths at TR 2 s, without events.
 void make_runs(std::initializer_list<int> lengths, int baseline_terms) {
@@ -71,10 +75,7 @@ TEST(Basis, BaselineTermsOfAnElevenPointRunAndASinglePointRun) {
     // The one-point run's higher columns are all zero, so the design is singular;
     // its values are written before that is found.
     make_runs({11, 1}, 4);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(GLM_define_basis_functions(), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error: the design matrix is singular: its columns are linearly dependent.\n");
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }), SINGULAR);
     ASSERT_EQ(GLM.nbasis, 8);
     for (int t = 0; t < 11; ++t) {
         EXPECT_NEAR(GLM.design_matrix[t][2], -0.5 + 0.1 * t, 1e-6) << t;
@@ -117,9 +118,7 @@ TEST(Basis, SubSamplingFactorFromTheIrfStep) {
     HRF.npoints = 2;
     HRF.active = 1;
     HRF.resolution = 5.0f;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(GLM_define_basis_functions(), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
               "Error: the IRF time step (5.000000) must be <= TR (2.000000)\n");
 
     // A table column of values 10 j, convolved with a two-sample kernel: the
@@ -176,9 +175,7 @@ TEST(Basis, InteractionAndPerEventBaselines) {
     const int sat = add_event(5, SHAPE_BASELINE_EXP_SAT);
     GLM.time_constant[sat] = 4.0f;
     add_stimulus(sat, 0.0f, 18.0f);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(GLM_define_basis_functions(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "tau = 4\n");
+    EXPECT_EQ(stdout_of([] { ASSERT_EQ(GLM_define_basis_functions(), 0); }), "tau = 4\n");
     for (int t = 0; t < 10; ++t) {
         EXPECT_EQ(GLM.design_matrix[t][ix], (t >= 3 && t <= 5) ? 1.0f : 0.0f) << t;
         EXPECT_NEAR(GLM.design_matrix[t][lin], t / 9.0, 1e-6);
@@ -190,24 +187,18 @@ TEST(Basis, RebuildReproducesTheDesignAndSingularDesignsAreRefused) {
     make_runs({15}, 2);
     add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
     add_stimulus(add_event(2, SHAPE_SQUARE), 12.0f, 20.0f);
-    ASSERT_EQ(GLM_define_basis_functions(), 0);
-    std::string first;
-    for (int t = 0; t < 15; ++t)
-        for (int b = 0; b < 4; ++b) first += std::to_string(GLM.design_matrix[t][b]) + " ";
-    ASSERT_EQ(GLM_define_basis_functions(), 0);
-    std::string second;
-    for (int t = 0; t < 15; ++t)
-        for (int b = 0; b < 4; ++b) second += std::to_string(GLM.design_matrix[t][b]) + " ";
-    EXPECT_EQ(first, second);
+    auto built = [] {
+        EXPECT_EQ(GLM_define_basis_functions(), 0);
+        return std::vector<float>(GLM.design_matrix[0], GLM.design_matrix[0] + 15 * 4);  // one contiguous block
+    };
+    const std::vector<float> first = built();
+    EXPECT_EQ(built(), first);
 
     // Two events with the same stimuli give two equal columns.
     make_runs({15}, 1);
     add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
     add_stimulus(add_event(2, SHAPE_SQUARE), 2.0f, 8.0f);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(GLM_define_basis_functions(), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error: the design matrix is singular: its columns are linearly dependent.\n");
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }), SINGULAR);
 }
 
 }  // namespace

@@ -42,9 +42,7 @@ std::vector<float> set_model(int n, float tr) {
 }
 
 std::string filter(int mode, std::vector<float> &y) {
-    testing::internal::CaptureStdout();
-    GLM_FrequencyFilter(mode, static_cast<int>(y.size()), y.data());
-    return captured_stdout();
+    return stdout_of([&] { GLM_FrequencyFilter(mode, static_cast<int>(y.size()), y.data()); });
 }
 
 }  // namespace
@@ -91,9 +89,7 @@ TEST(FrequencyFilter, EmptyBandMessageOnceAndTheLastBinUntouched) {
 
 TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     std::vector<float> y = set_model(10, 2.0f);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 1);
-    EXPECT_EQ(captured_stdout(), "Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 1); }), "Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
     GLM.initialized = 2;
     EXPECT_EXIT_PRINTS(GLM_PreFilter(0, 9, y.data()),
                        "Error: the number of data time points \\(9\\) does not match the number in the GLM \\(10\\)\\.");

@@ -27,9 +27,8 @@ int paradigm(int shape, int ntime, const std::vector<std::vector<float>> &stims,
         GLM.stim_magnitude[0][s] = stims[s].size() > 2 ? stims[s][2] : 1.0f;
     }
     p.assign(ntime * S, -1.0f);
-    testing::internal::CaptureStdout();
-    const int result = GLMInternal_create_stimulus_paradigm(0, S, p.data());
-    const std::string out = captured_stdout();
+    int result = -1;
+    const std::string out = stdout_of([&] { result = GLMInternal_create_stimulus_paradigm(0, S, p.data()); });
     if (printed) *printed = out;
     return result;
 }

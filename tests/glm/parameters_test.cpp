@@ -7,6 +7,7 @@
 #include "glm/parameters.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
 #include "support/exit_output.h"
 
 namespace {
@@ -48,9 +49,7 @@ TEST(Parameters, SettersRebuildTheDesign) {
     const int d = add_event(SHAPE_DRUG_IRF, 20.0f, 20.0f, 24.0f);
     const int s = add_event(SHAPE_SQUARE, 0.0f, 40.0f, 50.0f);
     GLM.time_constant2[d] = 5.0f;
-    testing::internal::CaptureStdout();
-    GLM_get_time_constant(s);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning: event 3 (index 2) does not have a time constant.\n");
+    EXPECT_EQ(stdout_of([&] { GLM_get_time_constant(s); }), "Warning: event 3 (index 2) does not have a time constant.\n");
     ASSERT_EQ(GLM_set_time_constant(d, 20.0f), 0);
     EXPECT_EQ(GLM.drug_irf_length[d], 100);  // ten times 20 s at 2 s
     const std::vector<float> d20 = column(d);
@@ -75,8 +74,7 @@ TEST(Parameters, SettersRebuildTheDesign) {
                        "Error: overlapping stimuli for event 3 and stimulus 1\nError re-defining basis functions\n");
 }
 
-// The design set here belongs to the test; the one of an earlier build in the
-// same process is handed back afterwards, so that the next build releases it.
+// The design set here belongs to the test and is handed back afterwards.
 class DrugEfficiency : public testing::Test {
 protected:
     void set_design(const std::vector<int> &shapes, const std::vector<std::vector<float>> &columns) {
@@ -92,10 +90,8 @@ protected:
     }
 
 private:
-    float **built_ = nullptr;
     OwnedMatrix<float> design_;
-    void SetUp() override { built_ = GLM.design_unmasked; }
-    void TearDown() override { GLM.design_unmasked = built_; }
+    void TearDown() override { GLM.design_unmasked = nullptr; }
 };
 
 TEST_F(DrugEfficiency, VarianceFactorOfTheDrugColumnsAfterTheOthers) {

@@ -11,16 +11,9 @@
 #include "glm/reports.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
 
 namespace {
-
-template <typename F>
-std::string capture(F f) {
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
 
 void add_event(int e, int number, int shape, float tau, std::initializer_list<float> on_off_magnitude) {
     GLM.event_number[e] = number;
@@ -41,7 +34,7 @@ TEST(Reports, InputFilesAndStimuli) {
     std::strcpy(GLM_input.fmri_file[0], "r1.nii"), std::strcpy(GLM_input.event_file[0], "r1.glm");
     std::strcpy(GLM_input.fmri_file[1], "r2.nii"), std::strcpy(GLM_input.event_file[1], "r2.glm");
     std::strcpy(GLM_input.table_file[1], "r2.tab");
-    EXPECT_EQ(capture(GLM_describe_input_files),
+    EXPECT_EQ(stdout_of(GLM_describe_input_files),
               "\nFiles: FMRI (mandatory), GLM (mandatory), TABLE (optional)\n"
               "---------------------------------------------------------\n"
               "1 r1.nii r1.glm \n2 r2.nii r2.glm r2.tab\n\n");
@@ -60,7 +53,7 @@ TEST(Reports, InputFilesAndStimuli) {
         " 10.0 238.0     0.50 (gamma event 2, tau =   1.5, alpha =  2.0)\n"
         " 12.5 238.0     1.00 (gamma event a, tau =   3.0)\n100.0 238.0    -2.00\n"
         "  0.0 238.0          (interaction event A, event 2 times event a)\n";
-    EXPECT_EQ(capture(GLM_describe_stimuli), expected);
+    EXPECT_EQ(stdout_of(GLM_describe_stimuli), expected);
 
     GLM.nruns = 2, GLM.nexcluded = 2;
     GLM.excluded_start[0] = 0, GLM.excluded_stop[0] = 4, GLM.excluded_start[1] = 50, GLM.excluded_stop[1] = 59;
@@ -69,7 +62,7 @@ TEST(Reports, InputFilesAndStimuli) {
     std::strcpy(GLM.table_column_name[3], "pulse");
     std::string plural = expected;
     plural.replace(plural.find("1 run "), 6, "2 runs ").replace(plural.find("= 4"), 3, "= 5");
-    EXPECT_EQ(capture(GLM_describe_stimuli), plural +
+    EXPECT_EQ(stdout_of(GLM_describe_stimuli), plural +
                                                  "  0.0 238.0          (table event 3, column 3 -> pulse)\n"
                                                  "    0     4 (excluded segments, units = time points)\n   50    59\n");
 }
@@ -86,9 +79,8 @@ TEST(Reports, BasisFileForTwoRuns) {
     OwnedMatrix<float> design(2, 6);
     for (int t = 0; t < 2; ++t)
         for (int b = 0; b < 6; ++b) design[t][b] = static_cast<float>(t * 6 + b) / 4.0f - 1.0f;
-    float **built = GLM.design_unmasked;  // a design of an earlier test stays its builder's
     GLM.design_unmasked = design.get();
-    EXPECT_EQ(capture(GLM_describe_basis_functions), "");
+    EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "");
     std::stringstream text;
     text << std::ifstream("basis.dat").rdbuf();
     EXPECT_EQ(text.str(),
@@ -97,8 +89,8 @@ TEST(Reports, BasisFileForTwoRuns) {
               "1 0.500000 0.750000 1.000000 1.250000 1.500000 1.750000 \n");
     std::filesystem::remove("basis.dat");
     std::filesystem::create_directory("basis.dat");  // cannot be created as a file
-    EXPECT_EQ(capture(GLM_describe_basis_functions), "Cannot open basis function output file ...\n");
-    GLM.design_unmasked = built;
+    EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "Cannot open basis function output file ...\n");
+    GLM.design_unmasked = nullptr;  // borrowed
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);
 }
@@ -109,7 +101,7 @@ TEST(Reports, ConditionsAndTheirTexts) {
     GLM.event_number[0] = 1, GLM.event_number[1] = 2;
     int count = 0;
     ASSERT_EQ(GLM_define_conditions(1, "1-2 1,2\n", &count), 0);
-    EXPECT_EQ(capture(GLM_describe_conditions),
+    EXPECT_EQ(stdout_of(GLM_describe_conditions),
               "Conditions to be tested: 1-2 1,2 \ncondition 1-2 (1 contrasts):\n1 -1 0 \n"
               "condition 1,2 (2 contrasts):\n1 0 0 \n0 1 0 \n");
     char out[NAME_SIZE] = "untouched";

@@ -12,12 +12,12 @@
 #include "glm/fit.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "support/cli.h"
+#include "support/model_state.h"
 
 // Death test of a statement whose message goes to standard output.
 #define EXPECT_EXIT_PRINTS(statement, regex) \
     EXPECT_EXIT({ std::fflush(stdout); dup2(2, 1); statement; }, testing::ExitedWithCode(1), regex)
-
-inline std::string captured_stdout() { return std::fflush(stdout), testing::internal::GetCapturedStdout(); }
 
 // Runs a Python script and returns the numbers it prints.
 inline std::vector<double> python_values(const std::string &script) {
@@ -114,26 +114,5 @@ struct TestModel {
         GLM.contrast_covariance_inverse[c] = float_matrix(q, q);
         std::snprintf(GLM.condition_string[c], NAME_SIZE, "c%d", c);
     }
-    ~TestModel() {
-        const int nt = GLM.ntime, nb = GLM.nbasis;
-        free_int_vector(GLM.include);
-        for (float **m : {GLM.design_unmasked, GLM.design_matrix, GLM.whitening_matrix, GLM.residual_matrix})
-            if (m) free_float_matrix(m, nt);
-        for (float **m : {GLM.XtX_inverse, GLM.pseudo_inverse}) free_float_matrix(m, nb);
-        if (GLM.AR_mixing_matrix) free_float_matrix(GLM.AR_mixing_matrix, GLM_input.AR_order + 1);
-        for (float *v : {GLM.effect_size, GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
-            free_float_vector(v);
-        GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
-        GLM.include = nullptr;
-        GLM.design_unmasked = GLM.design_matrix = GLM.XtX_inverse = GLM.pseudo_inverse = nullptr;
-        GLM.effect_size = GLM.weight = GLM.noise_estimate = GLM.noise_fit = GLM.residue = GLM.leverage = nullptr;
-        for (int c = 0; c < GLM.nconditions; ++c) {
-            free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
-            free_float_matrix(GLM.contrast_covariance[c], GLM.condition_nrows[c]);
-            free_float_matrix(GLM.contrast_covariance_inverse[c], GLM.condition_nrows[c]);
-            GLM.contrast[c] = nullptr;
-            GLM.contrast_covariance[c] = GLM.contrast_covariance_inverse[c] = nullptr;
-        }
-        GLM.nconditions = 0;
-    }
+    ~TestModel() { release_model_state(); }
 };

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "help/help_menu.h"
+#include "support/cli.h"
 
 namespace fs = std::filesystem;
 
@@ -23,23 +24,17 @@ const std::string FIVE_MARKERS = "!0 0\nMAIN\n!1 0\nMENU1\n!1 1\nITEM11\n!1 2\nI
 // A ZEP_HOME folder with help files, and help_menu run on it with a given
 // answer script on standard input.
 struct HelpHome {
-    fs::path root;
+    TempDir dir;
+    fs::path root{dir.path()};
     HelpHome() {
-        char pattern[] = "/tmp/fmriglm_help_XXXXXX";
-        root = mkdtemp(pattern);
         fs::create_directories(root / "documentation");
         setenv("ZEP_HOME", root.c_str(), 1);
     }
-    ~HelpHome() { fs::remove_all(root); }
     std::string path(const std::string &name) const { return (root / "documentation" / name).string(); }
     void write(const std::string &name, const std::string &text) const { std::ofstream(path(name)) << text; }
     std::string run(const std::string &input, int expected_result = 0, const char *file = "m.txt") const {
-        std::ofstream((root / "answers").string()) << input;
-        EXPECT_NE(std::freopen((root / "answers").c_str(), "r", stdin), nullptr);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(help_menu(0, file), expected_result);
-        std::fflush(stdout);
-        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(std::freopen(dir.write("answers", input).c_str(), "r", stdin), nullptr);
+        std::string out = stdout_of([&] { EXPECT_EQ(help_menu(0, file), expected_result); });
         EXPECT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
         return out;
     }
@@ -138,10 +133,9 @@ TEST(HelpMenu, ProgramOptionEndsAtEndOfInputOnTheShippedHelp) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::stringstream text;
-    text << std::ifstream(out).rdbuf();
-    EXPECT_NE(text.str().find("documentation/glm-shapes.txt\n"), std::string::npos);
-    EXPECT_NE(text.str().find("The paradigm is m from ON to OFF"), std::string::npos);
+    const std::string text = read_file(out);
+    EXPECT_NE(text.find("documentation/glm-shapes.txt\n"), std::string::npos);
+    EXPECT_NE(text.find("The paradigm is m from ON to OFF"), std::string::npos);
 }
 
 // The shipped help files follow the layout strictly: first the main page,

@@ -5,6 +5,7 @@
 
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
+#include "support/cli.h"
 
 namespace {
 
@@ -40,9 +41,7 @@ TEST(Inversion, OneByOneAndZeroPivots) {
     EXPECT_EQ(dInvertSquareMatrix(3, first_column_zero.get(), &ierr), 1);
     EXPECT_EQ(ierr, 0);
 
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(dInvertSquareMatrix(-2, a.get(), &ierr), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: the matrix order is -2\n");
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(dInvertSquareMatrix(-2, a.get(), &ierr), 1); }), "Error: the matrix order is -2\n");
     EXPECT_EQ(dInvertSquareMatrix(0, a.get(), &ierr), 0);
 }
 

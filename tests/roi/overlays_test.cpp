@@ -21,10 +21,7 @@ void set_image(int nx, int ny, int nz) {
 
 template <typename Read>
 std::string printed_by(Read read, int expected_result) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(read(), expected_result);
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return stdout_of([&] { EXPECT_EQ(read(), expected_result); });
 }
 
 TEST(Overlays, OverlayFileWeightsAndRefusedLines) {

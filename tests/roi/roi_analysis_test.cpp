@@ -10,6 +10,7 @@
 #include "glm/basis.h"
 #include "glm/parameters.h"
 #include "glm/state.h"
+#include "support/cli.h"
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
 
@@ -67,10 +68,7 @@ int record_shift(int e, float v) { return calls.push_back(v), GLM_increment_onse
 
 std::string search() {
     calls.clear();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(analyze_ROIs(), 0);
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return stdout_of([] { EXPECT_EQ(analyze_ROIs(), 0); });
 }
 
 // Grid values by repeated float addition while <= stop (50 or 51 of them).

@@ -22,6 +22,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::write(const std::string &name, const std::string &text) const {
     const std::string full = file(name);
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
     std::ofstream out(full, std::ios::binary);
     out << text;
     return full;

@@ -1,6 +1,9 @@
 // Helpers for tests that run the built program or need a scratch directory.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <string>
 
 struct ProgramResult {
@@ -18,7 +21,9 @@ public:
     TempDir &operator=(const TempDir &) = delete;
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
-    // Writes text into a file of this directory and returns its full path.
+    std::string operator/(const std::string &name) const { return file(name); }
+    // Writes text into a file of this directory (making its folders) and returns
+    // its full path.
     std::string write(const std::string &name, const std::string &text) const;
 
 private:
@@ -30,3 +35,12 @@ private:
 ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text = "");
 
 std::string read_file(const std::string &path);
+
+// What f prints on standard output.
+template <typename F>
+std::string stdout_of(F &&f) {
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}

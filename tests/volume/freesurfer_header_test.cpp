@@ -9,7 +9,7 @@ const std::string corners =
 }
 
 TEST(FreesurferHeader, GeometryFromCornersAndSliceFiles) {
-    ScratchDir dir;
+    TempDir dir;
     dir.write("f.bhdr", "cols: 64\n\nrows: 64\nnslices: 20\nn_time_points: 100\nslice_thick: 4.5\n" + corners +
                             "image_tr: 2000\nflip_angle: 90 # degrees\nimage_te: long\n");
     dir.write("f_000.hdr", "64 64 100 0\n");
@@ -31,7 +31,7 @@ TEST(FreesurferHeader, GeometryFromCornersAndSliceFiles) {
 }
 
 TEST(FreesurferHeader, Failures) {
-    ScratchDir dir;
+    TempDir dir;
     VolumeHeader h;
     int status;
     const std::string sizes = "cols: 64\nrows: 64\nnslices: 20\n";

@@ -17,7 +17,7 @@ nifti_1_header base_header() {
 }
 
 // Writes the header, the extender and the given extension ints.
-std::string write_raw(const ScratchDir &dir, const std::string &name, const nifti_1_header &h,
+std::string write_raw(const TempDir &dir, const std::string &name, const nifti_1_header &h,
                       std::vector<int> extension = {}) {
     std::string bytes(reinterpret_cast<const char *>(&h), sizeof h);
     bytes += extension.empty() ? std::string(4, '\0') : std::string("\1\0\0\0", 4);
@@ -29,7 +29,7 @@ std::string write_raw(const ScratchDir &dir, const std::string &name, const nift
 // optionally turned big-endian with its own swapper); the header reader must
 // agree with nifticlib's own reader.
 void expect_agreement_with_nifticlib(int ndim, bool big_endian, int sform_code) {
-    ScratchDir dir;
+    TempDir dir;
     const int dims[8] = {ndim, 5, 4, 3, 6, 1, 1, 1};
     nifti_image *nim = nifti_make_new_nim(dims, NIFTI_TYPE_INT16, 1);
     nim->dx = nim->pixdim[1] = 2.0f, nim->dy = nim->pixdim[2] = 2.5f, nim->dz = nim->pixdim[3] = 3.0f;
@@ -88,7 +88,7 @@ TEST(NiftiHeader, AgreesWithNifticlibOnItsOwnFiles) {
 }
 
 TEST(NiftiHeader, MethodsMessagesAndRejections) {
-    ScratchDir dir;
+    TempDir dir;
     VolumeHeader h;
     int status;
     nifti_1_header n = base_header();
@@ -129,7 +129,7 @@ TEST(NiftiHeader, MethodsMessagesAndRejections) {
 }
 
 TEST(NiftiHeader, ExtensionsAreCheckedBeforeUse) {
-    ScratchDir dir;
+    TempDir dir;
     VolumeHeader h;
     int status;
     nifti_1_header n = base_header();

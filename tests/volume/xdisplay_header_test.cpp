@@ -9,7 +9,7 @@ const std::string sizes_xyzt = "x 4\ny 3\nz 2\nt 5\n";
 }
 
 TEST(XdisplayHeader, KeywordsFillTheRecordAndDerivedFields) {
-    ScratchDir dir;
+    TempDir dir;
     dir.write("run1.hdr", "# comment line\n\n" + sizes_xyzt +
                               "byte-order 0\nresolution 2 3 4 2.5\norigin 10 -20 30\ndirection -1 1 1\n"
                               "data-type complex\nregistration PW-rat\ndegrees-of-freedom 17\ninfo\nfree 1 2 text\n");
@@ -72,7 +72,7 @@ TEST(XdisplayHeader, ErrorMessages) {
         {"i.hdr", "matrix 2000 2000 2000 2\n", "i.bfloat",
          "Error: the volume of file @/i.bfloat (2000 x 2000 x 2000 x 2 samples) is too large.\n"},
     };
-    ScratchDir dir;
+    TempDir dir;
     std::string root = dir / "";
     root.pop_back();
     for (const Case &c : cases) {
@@ -115,7 +115,7 @@ TEST(VolumeMatrices, InverseAndSingularMatrix) {
             for (int k = 0; k < 4; ++k) sum += m.m[i][k] * inverse.m[k][j];
             EXPECT_NEAR(sum, i == j ? 1.0f : 0.0f, 1e-6) << i << j;
         }
-    ScratchDir dir;
+    TempDir dir;
     dir.write("flat.hdr", sizes_xyzt + "resolution 1 0 1\n");
     VolumeHeader h;
     // The message goes to standard output; send it where the death test looks.
