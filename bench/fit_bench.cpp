@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "glm/ar_model.h"
+#include "glm/basis.h"
 #include "glm/fit.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
@@ -29,28 +30,14 @@ struct BenchModel {
         GLM.nruns = 1;
         GLM.tr[0] = 2.0f;
         GLM.run_stop[0] = ntime - 1;
-        GLM.include = int_vector(ntime);
-        GLM.design_unmasked = float_matrix(ntime, nbasis);
-        GLM.design_matrix = float_matrix(ntime, nbasis);
-        GLM.XtX_inverse = float_matrix(nbasis, nbasis);
-        GLM.pseudo_inverse = float_matrix(nbasis, ntime);
-        GLM.effect_size = float_vector(nbasis);
-        for (float **v : {&GLM.weight, &GLM.noise_estimate, &GLM.noise_fit, &GLM.residue, &GLM.leverage})
-            *v = float_vector(ntime);
+        GLMInternal_allocate_model_arrays(ntime, nbasis);
         unsigned long long state = 1;
         for (int t = 0; t < ntime; ++t) {
-            GLM.include[t] = 1;
-            GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
             for (int b = 0; b < nbasis; ++b) GLM.design_unmasked[t][b] = GLM.design_matrix[t][b] = noise(state);
             GLM.design_unmasked[t][nbasis - 1] = GLM.design_matrix[t][nbasis - 1] = 1.0f;
         }
         GLM.ninclude = ntime;
         GLM.DOF = static_cast<float>(ntime - nbasis);
-        if (ar > 0) {
-            GLM.whitening_matrix = float_matrix(ntime, ntime);
-            for (int i = 0; i < ntime; ++i)
-                for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j) ? 1.0f : 0.0f;
-        }
         GLMInternal_whiten_model(1);
         GLMInternal_complete_model();
         if (ar > 0) {
@@ -58,21 +45,7 @@ struct BenchModel {
             GLMInternal_calculate_AR_mixing_matrix();
         }
     }
-    ~BenchModel() {
-        const int nt = GLM.ntime, nb = GLM.nbasis;
-        free_int_vector(GLM.include);
-        free_float_matrix(GLM.design_unmasked, nt);
-        free_float_matrix(GLM.design_matrix, nt);
-        free_float_matrix(GLM.XtX_inverse, nb);
-        free_float_matrix(GLM.pseudo_inverse, nb);
-        free_float_vector(GLM.effect_size);
-        for (float *v : {GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
-            free_float_vector(v);
-        if (GLM.whitening_matrix) free_float_matrix(GLM.whitening_matrix, nt);
-        if (GLM.residual_matrix) free_float_matrix(GLM.residual_matrix, nt);
-        if (GLM.AR_mixing_matrix) free_float_matrix(GLM.AR_mixing_matrix, GLM_input.AR_order + 1);
-        GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
-    }
+    ~BenchModel() { GLMInternal_release_model_arrays(); }
 };
 
 // An AR(1)-like series over the design, seeded.

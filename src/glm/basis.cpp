@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "glm/ar_model.h"
 #include "glm/fit.h"
@@ -12,39 +13,43 @@
 
 namespace {
 
-// Sizes of the arrays of the build in force, so that a rebuild releases them
-// with the dimensions they were made with.
+// Sizes of the arrays in force, so that they are released with the
+// dimensions they were made with.
 struct BuildSizes {
-    bool built = false;
+    bool allocated = false;
     int ntime = 0;
     int nbasis = 0;
     int ar_order = 0;
 };
 BuildSizes previous;
 
-void release_previous_build() {
-    if (!previous.built) return;
-    const int nt = previous.ntime, nb = previous.nbasis;
+}  // namespace
+
+void GLMInternal_release_model_arrays() {
+    if (previous.allocated) {
+        const int nt = previous.ntime, nb = previous.nbasis;
+        free_float_matrix(GLM.design_unmasked, nt);
+        free_float_matrix(GLM.design_matrix, nt);
+        free_float_matrix(GLM.XtX_inverse, nb);
+        free_float_matrix(GLM.pseudo_inverse, nb);
+        free_float_matrix(GLM.whitening_matrix, nt);
+        free_float_matrix(GLM.residual_matrix, nt);
+        free_float_matrix(GLM.AR_mixing_matrix, previous.ar_order + 1);
+        previous = BuildSizes{};
+    }
     free_int_vector(GLM.include);
-    free_float_matrix(GLM.design_unmasked, nt);
-    free_float_matrix(GLM.design_matrix, nt);
-    free_float_matrix(GLM.XtX_inverse, nb);
-    free_float_matrix(GLM.pseudo_inverse, nb);
-    free_float_vector(GLM.effect_size);
-    free_float_vector(GLM.weight);
-    free_float_vector(GLM.noise_estimate);
-    free_float_vector(GLM.noise_fit);
-    free_float_vector(GLM.residue);
-    free_float_vector(GLM.leverage);
-    if (GLM.whitening_matrix) free_float_matrix(GLM.whitening_matrix, nt);
-    if (GLM.AR_mixing_matrix) free_float_matrix(GLM.AR_mixing_matrix, previous.ar_order + 1);
+    for (float *v : {GLM.effect_size, GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
+        free_float_vector(v);
     GLM.include = nullptr;
     GLM.design_unmasked = GLM.design_matrix = GLM.XtX_inverse = GLM.pseudo_inverse = nullptr;
     GLM.effect_size = GLM.weight = GLM.noise_estimate = GLM.noise_fit = GLM.residue = GLM.leverage = nullptr;
-    GLM.whitening_matrix = GLM.AR_mixing_matrix = nullptr;
+    GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
 }
 
-void allocate_build(int ntime, int nbasis) {
+void GLMInternal_allocate_model_arrays(int ntime, int nbasis) {
+    GLMInternal_release_model_arrays();
+    const int ar_order = GLM_input.AR_order > 0 ? GLM_input.AR_order : 0;
+    previous = BuildSizes{true, ntime, nbasis, ar_order};
     GLM.include = int_vector(ntime);
     GLM.design_unmasked = float_matrix(ntime, nbasis);
     GLM.design_matrix = float_matrix(ntime, nbasis);
@@ -62,16 +67,21 @@ void allocate_build(int ntime, int nbasis) {
         for (int t = 0; t < ntime; ++t) GLM.pseudo_inverse[b][t] = 0.0f;
     }
     for (int t = 0; t < ntime; ++t) {
-        for (int b = 0; b < nbasis; ++b) GLM.design_matrix[t][b] = 0.0f;
+        GLM.include[t] = 1;
+        for (int b = 0; b < nbasis; ++b) GLM.design_unmasked[t][b] = GLM.design_matrix[t][b] = 0.0f;
         GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
         GLM.residue[t] = GLM.leverage[t] = 0.0f;
     }
-    if (GLM_input.AR_order > 0) {
+    if (ar_order > 0) {
         GLM.whitening_matrix = float_matrix(ntime, ntime);
         for (int i = 0; i < ntime; ++i)
             for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j) ? 1.0f : 0.0f;
+        // The AR model fills this (p+1) x (p+1) matrix at every build.
+        GLM.AR_mixing_matrix = float_matrix(ar_order + 1, ar_order + 1);
     }
 }
+
+namespace {
 
 // Inclusion mask from the excluded segments; segments reaching beyond the
 // series are clipped to it.
@@ -199,13 +209,11 @@ int GLM_define_basis_functions() {
         }
     }
 
-    release_previous_build();
     const int ntime = GLM.ntime;
     GLM.nbaseline_basis = GLM.nruns * GLM_input.nbaseline_terms;
     GLM.nbasis = GLM.nevents + GLM.nbaseline_basis;
     GLM.ntable_events = 0;
-    allocate_build(ntime, GLM.nbasis);
-    previous = BuildSizes{true, ntime, GLM.nbasis, GLM_input.AR_order > 0 ? GLM_input.AR_order : 0};
+    GLMInternal_allocate_model_arrays(ntime, GLM.nbasis);
     GLM.whitening_order = 0;  // the whitening matrix starts as the identity again
     build_inclusion_mask(ntime);
 
@@ -262,7 +270,6 @@ int GLM_define_basis_functions() {
     }
     if (GLM_input.AR_order > 0) {
         GLMInternal_calculate_residual_matrix();
-        GLM.AR_mixing_matrix = float_matrix(GLM_input.AR_order + 1, GLM_input.AR_order + 1);
         GLMInternal_calculate_AR_mixing_matrix();
     }
     GLM.initialized = 2;

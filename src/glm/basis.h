@@ -12,3 +12,12 @@ int GLMInternal_create_table(int e, int S, float *p);
 void GLMInternal_BaselineEvent(int e, int order, float tau);
 // Product of the two interacting events' columns, one value per time point.
 void GLMInternal_create_interaction(int e, float *p);
+
+// Allocates the arrays of a model of ntime points and nbasis columns (releasing
+// those in force): designs and fit set-up zeroed, include, weights and noise
+// vectors 1, and with an AR model an identity whitening matrix and the
+// bias-reduction matrix.
+void GLMInternal_allocate_model_arrays(int ntime, int nbasis);
+// Releases the model's arrays, the AR matrices included, with the sizes they
+// were made with.
+void GLMInternal_release_model_arrays();

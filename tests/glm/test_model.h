@@ -10,6 +10,7 @@
 
 #include "glm/ar_model.h"
 #include "glm/fit.h"
+#include "glm/basis.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "support/cli.h"
@@ -66,25 +67,13 @@ struct TestModel {
             GLM.run_start[r] = r * ntime / nruns;
             GLM.run_stop[r] = (r + 1) * ntime / nruns - 1;
         }
-        GLM.include = int_vector(ntime);
-        GLM.design_unmasked = float_matrix(ntime, nbasis);
-        GLM.design_matrix = float_matrix(ntime, nbasis);
-        GLM.XtX_inverse = float_matrix(nbasis, nbasis);
-        GLM.pseudo_inverse = float_matrix(nbasis, ntime);
-        GLM.effect_size = float_vector(nbasis);
-        for (float **v : {&GLM.weight, &GLM.noise_estimate, &GLM.noise_fit, &GLM.residue, &GLM.leverage})
-            *v = float_vector(ntime);
-        if (ar_order > 0) GLM.whitening_matrix = float_matrix(ntime, ntime);
+        GLMInternal_allocate_model_arrays(ntime, nbasis);
         Lcg rng(seed);
         for (int t = 0; t < ntime; ++t) {
-            GLM.include[t] = 1;
-            GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
             for (int b = 0; b < nbasis; ++b) GLM.design_unmasked[t][b] = rng.next();
             for (int r = 0; r < nruns; ++r)
                 GLM.design_unmasked[t][nbasis - nruns + r] = (t >= GLM.run_start[r] && t <= GLM.run_stop[r]);
         }
-        for (int i = 0; i < ntime && ar_order > 0; ++i)
-            for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j);
     }
     // Masks the design, sets the counts and completes the model as a build does.
     int build() {
