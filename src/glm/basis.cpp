@@ -123,6 +123,10 @@ void write_baseline_columns() {
         }
 }
 
+// Index of the last time point at or before time t (truncated toward zero);
+// a time within float rounding below a time point counts as that point.
+int time_point_of(float t, float TR) { return static_cast<int>((t + GLMInternal_time_slack(t, TR)) / TR); }
+
 }  // namespace
 
 int GLMInternal_create_table(int e, int S, float *p) {
@@ -136,7 +140,7 @@ int GLMInternal_create_table(int e, int S, float *p) {
         const float t = static_cast<float>(i * step);
         const int L = GLM.run_stop[r] - GLM.run_start[r] + 1;
         for (int s = 0; s < GLM.nstims[e]; ++s) {
-            if (!(GLM.stim_on[e][s] <= t && t <= GLM.stim_off[e][s])) continue;
+            if (!GLMInternal_time_within(t, GLM.stim_on[e][s], GLM.stim_off[e][s], step)) continue;
             if (GLM.table_nrows[r] != L) {
                 std::printf("Programming error: # points in table (%d) != # points in run %d (%d)\n",
                             GLM.table_nrows[r], L, r);
@@ -170,8 +174,8 @@ void GLMInternal_BaselineEvent(int e, int order, float tau) {
     const float TR = GLM.tr[0];
     for (int k = 0; k < GLM.ntime; ++k)
         for (int s = 0; s < GLM.nstims[e]; ++s) {
-            const int on = static_cast<int>(GLM.stim_on[e][s] / TR);
-            const int off = static_cast<int>(GLM.stim_off[e][s] / TR);
+            const int on = time_point_of(GLM.stim_on[e][s], TR);
+            const int off = time_point_of(GLM.stim_off[e][s], TR);
             if (k < on || k > off) continue;
             const int d = k - on;
             // A one-point span has no time axis; its position is taken as 0.

@@ -12,28 +12,30 @@
 namespace {
 
 // Time of fine-grid sample i. The step TR / S is formed in single precision
-// first, and the product is rounded to a float, so sample k*S lies exactly at
-// time point k.
+// first, and the product is rounded to a float, so sample k*S lies at time
+// point k up to float rounding (which the time slack absorbs).
 inline float sample_time(std::int64_t i, float step) { return static_cast<float>(i) * step; }
 
-// The samples whose time lies in [on, off] (both ends inclusive) form one
-// contiguous index range, because sample_time is non-decreasing in i. Returns
-// [first, last) of that range; it is empty when no sample lies inside.
+// The samples whose time lies in [on, off] (both ends inclusive, within the
+// slack of GLMInternal_time_slack) form one contiguous index range, because
+// sample_time is non-decreasing in i. Returns [first, last) of that range; it
+// is empty when no sample lies inside.
 void samples_inside(float on, float off, float step, std::int64_t n, std::int64_t *first, std::int64_t *last) {
     *first = *last = 0;
     if (!(on <= off)) return;  // also catches NaN times
+    const float low = on - GLMInternal_time_slack(on, step), high = off + GLMInternal_time_slack(off, step);
     std::int64_t lo = 0, hi = n;
     if (step > 0.0f) {
         // Estimates in double; the exact float comparisons below settle the ends.
-        double e = std::floor(static_cast<double>(on) / step);
+        double e = std::floor(static_cast<double>(low) / step);
         lo = e > 0.0 ? (e < static_cast<double>(n) ? static_cast<std::int64_t>(e) : n) : 0;
-        e = std::floor(static_cast<double>(off) / step) + 1.0;
+        e = std::floor(static_cast<double>(high) / step) + 1.0;
         hi = e > 0.0 ? (e < static_cast<double>(n) ? static_cast<std::int64_t>(e) : n) : 0;
     }
-    while (lo > 0 && sample_time(lo - 1, step) >= on) --lo;
-    while (lo < n && sample_time(lo, step) < on) ++lo;
-    while (hi < n && sample_time(hi, step) <= off) ++hi;
-    while (hi > 0 && sample_time(hi - 1, step) > off) --hi;
+    while (lo > 0 && sample_time(lo - 1, step) >= low) --lo;
+    while (lo < n && sample_time(lo, step) < low) ++lo;
+    while (hi < n && sample_time(hi, step) <= high) ++hi;
+    while (hi > 0 && sample_time(hi - 1, step) > high) --hi;
     *first = lo;
     *last = hi > lo ? hi : lo;
 }
@@ -66,7 +68,6 @@ int GLMInternal_create_stimulus_paradigm(int e, int S, float *p) {
         samples_inside(on, off, step, n, &first, &last);
         for (std::int64_t i = first; i < last; ++i) {
             const float t = sample_time(i, step);
-            if (!(on <= t && t <= off)) continue;
             if (!may_overlap && p[i] != 0.0f) {
                 if (clash_sample < 0 || i < clash_sample) {
                     clash_sample = i;
@@ -74,7 +75,8 @@ int GLMInternal_create_stimulus_paradigm(int e, int S, float *p) {
                 }
                 break;  // later samples of this stimulus cannot come first
             }
-            const float u = t - on;
+            // A sample within the slack outside [on, off] counts as lying on its end.
+            const float u = t < on ? 0.0f : t > off ? off - on : t - on;
             switch (shape) {
             case SHAPE_SQUARE:
             case SHAPE_DRUG_IRF:

@@ -1,6 +1,24 @@
 // Stimulus paradigms on the fine time grid and their convolutions.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
+
+// Slack of a comparison between a stimulus time and a sample time. Both may
+// stand for the same instant yet be rounded to float along different paths
+// (a run's last point as its start plus a duration, a fine sample as
+// i x (TR / S), a run's start as its first point times TR), so they can differ
+// by a few units in the last place: eight float epsilons of the time's
+// magnitude, never more than an eighth of the grid step.
+inline float GLMInternal_time_slack(float t, float step) {
+    const float slack = 8.0f * FLT_EPSILON * std::fabs(t);
+    return slack < 0.125f * step ? slack : 0.125f * step;
+}
+// Whether time t lies in [on, off], both ends inclusive, within that slack.
+inline bool GLMInternal_time_within(float t, float on, float off, float step) {
+    return on - GLMInternal_time_slack(on, step) <= t && t <= off + GLMInternal_time_slack(off, step);
+}
+
 // Fills p (ntime x S samples) with event e's paradigm; 0, or 1 after the
 // overlapping-stimuli message.
 int GLMInternal_create_stimulus_paradigm(int e, int S, float *p);
