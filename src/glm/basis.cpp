@@ -127,6 +127,15 @@ void write_baseline_columns() {
 // a time within float rounding below a time point counts as that point.
 int time_point_of(float t, float TR) { return static_cast<int>((t + GLMInternal_time_slack(t, TR)) / TR); }
 
+// A column holding a value that is not a finite number would spoil every fit
+// (a ramp without duration, a gamma of negative alpha at its onset, ...).
+int refuse_column(int number) {
+    char id = '?';
+    GLM_EventCharIDFromInteger(number, &id);
+    std::printf("Error: the design column of event %c holds values that are not finite numbers.\n", id);
+    return 1;
+}
+
 }  // namespace
 
 int GLMInternal_create_table(int e, int S, float *p) {
@@ -226,12 +235,13 @@ int GLM_define_basis_functions() {
     for (int e = 0; e < GLM.nevents; ++e) {
         const int shape = GLM.event_shape[e];
         const int number = GLM.event_number[e];
-        if (shape >= SHAPE_BASELINE0 && shape <= SHAPE_BASELINE3) {
-            GLMInternal_BaselineEvent(e, shape - SHAPE_BASELINE0, 0.0f);
-            continue;
-        }
-        if (shape == SHAPE_BASELINE_EXP_SAT) {
-            GLMInternal_BaselineEvent(e, -1, GLM.time_constant[e]);
+        if (shape >= SHAPE_BASELINE0 && shape <= SHAPE_BASELINE_EXP_SAT) {
+            if (shape == SHAPE_BASELINE_EXP_SAT)
+                GLMInternal_BaselineEvent(e, -1, GLM.time_constant[e]);
+            else
+                GLMInternal_BaselineEvent(e, shape - SHAPE_BASELINE0, 0.0f);
+            for (int k = 0; k < ntime; ++k)
+                if (!std::isfinite(GLM.design_matrix[k][e])) return refuse_column(number);
             continue;
         }
         if (shape == SHAPE_TABLE) {
@@ -249,8 +259,12 @@ int GLM_define_basis_functions() {
         if (shape != SHAPE_INTERACTION && !(shape == SHAPE_TABLE && !GLM.convolve_table[number]))
             GLMInternal_convolve_paradigm_IRF(0, S, p.get(), e);
         if (GLM_input.fPET_analysis && shape != SHAPE_TABLE) GLMInternal_integrate_paradigm(S, p.get());
-        GLMInternal_normalize_paradigm(shape == SHAPE_INTERACTION ? ntime : ntime * S, p.get(),
-                                       GLM.event_scale[number]);
+        const int count = shape == SHAPE_INTERACTION ? ntime : ntime * S;
+        GLMInternal_normalize_paradigm(count, p.get(), GLM.event_scale[number]);
+        // Every fine sample counts: one that is infinite has already turned the
+        // normalised column into zeros and NaN.
+        for (int i = 0; i < count; ++i)
+            if (!std::isfinite(p[i])) return refuse_column(number);
         char id;
         if (GLM_EventCharIDFromInteger(number, &id)) {
             std::printf("Programming error: event number (%d) apparenty not defined.?!\n", number);

@@ -207,7 +207,7 @@ TEST(Basis, RunRegressorsCoverExactlyTheirRunsPoints) {
     HRF.irf = nullptr;
 }
 
-TEST(Basis, RebuildReproducesTheDesignAndSingularDesignsAreRefused) {
+TEST(Basis, RebuildReproducesTheDesignAndBadDesignsAreRefused) {
     make_runs({15}, 2);
     add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
     add_stimulus(add_event(2, SHAPE_SQUARE), 12.0f, 20.0f);
@@ -223,6 +223,18 @@ TEST(Basis, RebuildReproducesTheDesignAndSingularDesignsAreRefused) {
     add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
     add_stimulus(add_event(2, SHAPE_SQUARE), 2.0f, 8.0f);
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }), SINGULAR);
+
+    // Values that are not finite: a ramp without duration (0/0), a gamma of
+    // negative alpha at its onset (0^-1), a saturation without time constant.
+    for (int shape : {SHAPE_RAMP_UP, SHAPE_GAMMA, SHAPE_BASELINE_EXP_SAT}) {
+        make_runs({10}, 1);
+        const int e = add_event(7, shape);
+        add_stimulus(e, 10.0f, shape == SHAPE_RAMP_UP ? 10.0f : 18.0f);
+        GLM.time_constant[e] = shape == SHAPE_GAMMA ? 4.0f : 0.0f, GLM.alpha[e] = -1.0f;
+        EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
+                  (shape == SHAPE_BASELINE_EXP_SAT ? "tau = 0\n" : "") +
+                      std::string("Error: the design column of event 7 holds values that are not finite numbers.\n"));
+    }
 }
 
 }  // namespace
