@@ -1,5 +1,7 @@
 // Causal convolution of a fine-grid paradigm with the impulse response or
 // with one of the two drug kernels of an event.
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,33 @@
 #include "glm/paradigm.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+
+namespace {
+
+// The IRF and the drug kernels are sampled every HRF.resolution seconds, the
+// grid every TR / S. When the two steps differ by more than float rounding
+// (a resolution that does not divide TR / S), the kernel h of m samples is
+// interpolated linearly at the grid step over the span it covers, into
+// resampled; otherwise it is used as it is. Returns the kernel to apply.
+const float *kernel_at_grid_step(const float *h, int *m, float step, OwnedVector<float> &resampled) {
+    const float r = HRF.resolution;
+    if (!(r > 0.0f) || !(step > 0.0f) || std::fabs(step - r) <= 4.0f * FLT_EPSILON * r) return h;
+    // Kernel samples per grid step: at least 1/2 with an active IRF, since S is
+    // TR / resolution rounded; without one the drug kernels are sampled at TR.
+    const double ratio = static_cast<double>(step) / r;
+    const int length = static_cast<int>((*m - 1) / ratio + 1e-9) + 1;
+    resampled = OwnedVector<float>(length);
+    for (int j = 0; j < length; ++j) {
+        const double x = j * ratio;
+        const int k = static_cast<int>(x);
+        const double w = x - k;
+        resampled[j] = k + 1 < *m ? static_cast<float>((1.0 - w) * h[k] + w * h[k + 1]) : h[*m - 1];
+    }
+    *m = length;
+    return resampled.get();
+}
+
+}  // namespace
 
 int GLMInternal_convolve_paradigm_IRF(int mode, int S, float *p, int e) {
     const float *h = nullptr;
@@ -39,6 +68,8 @@ int GLMInternal_convolve_paradigm_IRF(int mode, int S, float *p, int e) {
         return 0;
     }
     if (!h || m <= 0) return 0;
+    OwnedVector<float> resampled;
+    h = kernel_at_grid_step(h, &m, GLM.tr[0] / static_cast<float>(S), resampled);
 
     // q[i] = sum over k of h[k] * p[i - k], added in increasing k in single
     // precision. The sum is formed by scattering each input sample over its
