@@ -7,6 +7,7 @@
 
 #include "glm/description_text.h"
 #include "glm/drug_kernels.h"
+#include "glm/paradigm.h"
 #include "glm/polynomial.h"
 #include "glm/state.h"
 #include "numerics/text_lines.h"
@@ -118,6 +119,14 @@ int EventFileReader::stimulus_line() {
         }
         const int n = GLM.nstims[index];
         if (n >= MAX_STIMS) return too_many_stimuli(n + 1, id);
+        // The run ends where its last time point's interval ends: its number of
+        // points times TR. A stimulus starting there or later lands in the next
+        // run (a mis-paired or cut event file, most likely): say so, counting
+        // the stimuli of the block from 1.
+        const float run_end = static_cast<float>(GLM.run_stop[run] - GLM.run_start[run] + 1) * GLM.tr[run];
+        if (on >= run_end - GLMInternal_time_slack(run_end, GLM.tr[run]))
+            std::printf("Warning: stimulus %d of event %c in %s starts at %g s, after the end of its run (%g s).\n",
+                        stim_count + 1, id, path, static_cast<double>(on), static_cast<double>(run_end));
         GLM.stim_on[index][n] = run_offset + on;
         GLM.stim_off[index][n] = run_offset + off;
         GLM.stim_magnitude[index][n] = magnitude;

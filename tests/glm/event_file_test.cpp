@@ -38,7 +38,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
                                  "2 gamma 8 2\n4\n\n5 sine 16\n0 38\n\n3 sigmoid 10\n6 0.5\n\n4 exponential-down 5\n"
                                  "10 20\n\n6 cosine 16\n0 38\n\nd drug-IRF 12\n20 24\n\nt table 1\n\nu table 0\n\n"
                                  "-\n5 5\n10 12.7\n\nB baseline 3\n\nX baseline-exp-sat 4\n\nI interaction a b\n");
-    const std::string e1 = write("e1.glm", "2\n\n\n1 square\n2 6\n\n2 gamma 8 2\n0\n\nt table 2\n\n-\n0 1\n\n"
+    const std::string e1 = write("e1.glm", "2\n\n\n1 square\n2 6\n40 41\n\n2 gamma 8 2\n0\n\nt table 2\n\n-\n0 1\n\n"
                                            "I interaction a b\n");
     GLM.drift_correct_terms[GLM_EventNumberFromCharID('u')] = 1;
     int result = 1;
@@ -49,17 +49,12 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
         },
         &result);
     ASSERT_EQ(result, 0) << out;
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(out, "Warning: stimulus 2 of event 1 in " + e1 + " starts at 40 s, after the end of its run (40 s).\n");
     EXPECT_EQ(GLM.ntime, 40);
     EXPECT_EQ(GLM.run_start[1], 20);
     EXPECT_EQ(GLM.nevents, 14);
-    struct Expected {
-        char id;
-        int shape;
-        float tau;  // -1: the shape has none
-        int nstims;
-    };
-    const Expected events[] = {{'1', SHAPE_SQUARE, -1, 3},    {'a', SHAPE_RAMP_UP, -1, 1},  {'b', SHAPE_RAMP_DOWN, -1, 1},
+    struct Expected { char id; int shape; float tau; int nstims; };  // tau -1: the shape has none
+    const Expected events[] = {{'1', SHAPE_SQUARE, -1, 4},    {'a', SHAPE_RAMP_UP, -1, 1},  {'b', SHAPE_RAMP_DOWN, -1, 1},
                                {'2', SHAPE_GAMMA, 8, 2},      {'5', SHAPE_SINE, 16, 1},     {'3', SHAPE_SIGMOID, 10, 1},
                                {'4', SHAPE_EXP_DOWN, 5, 1},   {'6', SHAPE_COSINE, 16, 1},   {'d', SHAPE_DRUG_IRF, 12, 1},
                                {'t', SHAPE_TABLE, -1, 2},     {'u', SHAPE_TABLE, -1, 1},    {'B', SHAPE_BASELINE3, -1, 1},
@@ -68,9 +63,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
         const Expected &e = events[k];
         ASSERT_EQ(GLM.event_number[k], GLM_EventNumberFromCharID(e.id)) << e.id;  // order of first appearance
         EXPECT_EQ(GLM.event_shape[k], e.shape) << e.id;
-        if (e.tau >= 0) {
-            EXPECT_EQ(GLM.time_constant[k], e.tau) << e.id;
-        }
+        if (e.tau >= 0) { EXPECT_EQ(GLM.time_constant[k], e.tau) << e.id; }
         EXPECT_EQ(GLM.nstims[k], e.nstims) << e.id;
     }
 
@@ -209,7 +202,7 @@ TEST_F(EventFile, RunsMustAgreeOnEachEvent) {
 TEST_F(EventFile, CapacitiesAreNeverExceeded) {
     std::string stims = "1\n\n1\n", segments = "1\n\n1\n1 2\n\n-\n";
     for (int i = 0; i <= MAX_STIMS; ++i) {
-        stims += std::to_string(i) + " " + std::to_string(i + 1) + "\n";
+        stims += std::to_string(i / 1000.0) + " " + std::to_string(i / 1000.0 + 5e-4) + "\n";  // inside the run
         segments += "1 2\n";
     }
     int result = 0;
