@@ -85,10 +85,8 @@ TEST(Basis, ExcludedRowsAreZeroedOnlyInTheMaskedDesign) {
     make_runs({20}, 2);
     add_stimulus(add_event(1, SHAPE_SQUARE), 10.0f, 20.0f);
     GLM.nexcluded = 2;
-    GLM.excluded_start[0] = 5;
-    GLM.excluded_stop[0] = 7;
-    GLM.excluded_start[1] = 18;
-    GLM.excluded_stop[1] = 40;  // beyond the series: clipped
+    GLM.excluded_start[0] = 5, GLM.excluded_stop[0] = 7;
+    GLM.excluded_start[1] = 18, GLM.excluded_stop[1] = 40;  // beyond the series: clipped
     ASSERT_EQ(GLM_define_basis_functions(), 0);
     EXPECT_EQ(GLM.ninclude, 15);
     EXPECT_EQ(GLM.DOF, 12.0f);
@@ -106,10 +104,7 @@ TEST(Basis, SubSamplingFactorFromTheIrfStep) {
     make_runs({8}, 1);
     add_stimulus(add_event(1, SHAPE_SQUARE), 4.0f, 8.0f);
     float irf[2] = {0.5f, 0.5f};
-    HRF.irf = irf;
-    HRF.npoints = 2;
-    HRF.active = 1;
-    HRF.resolution = 5.0f;
+    HRF.irf = irf, HRF.npoints = 2, HRF.active = 1, HRF.resolution = 5.0f;
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
               "Error: the IRF time step (5.000000) must be <= TR (2.000000)\n");
 
@@ -118,11 +113,8 @@ TEST(Basis, SubSamplingFactorFromTheIrfStep) {
     // columns values reveals S.
     auto ratio_for_step = [&](float resolution) {
         make_runs({8}, 0);
-        HRF.active = 1;
-        HRF.resolution = resolution;
-        GLM.table[0] = float_matrix(MAX_TABLE_COLUMNS, 8);
-        GLM.table_ncols[0] = 1;
-        GLM.table_nrows[0] = 8;
+        HRF.active = 1, HRF.resolution = resolution;
+        GLM.table[0] = float_matrix(MAX_TABLE_COLUMNS, 8), GLM.table_ncols[0] = 1, GLM.table_nrows[0] = 8;
         for (int j = 0; j < 8; ++j) GLM.table[0][0][j] = 10.0f * j;
         const int e = add_event(2, SHAPE_TABLE);
         add_stimulus(e, 0.0f, 14.0f);
@@ -139,9 +131,7 @@ TEST(Basis, SubSamplingFactorFromTheIrfStep) {
 TEST(Basis, TableInterpolationOnTheFineGrid) {
     make_runs({4, 3}, 0);
     for (int r = 0; r < 2; ++r) {
-        GLM.table[r] = float_matrix(MAX_TABLE_COLUMNS, 4);
-        GLM.table_ncols[r] = 2;
-        GLM.table_nrows[r] = r == 0 ? 4 : 3;
+        GLM.table[r] = float_matrix(MAX_TABLE_COLUMNS, 4), GLM.table_ncols[r] = 2, GLM.table_nrows[r] = r == 0 ? 4 : 3;
         for (int j = 0; j < 4; ++j) GLM.table[r][1][j] = 100.0f * r + j * j;
     }
     const int e = add_event(7, SHAPE_TABLE);
@@ -176,10 +166,9 @@ TEST(Basis, InteractionAndPerEventBaselines) {
 }
 
 TEST(Basis, RunRegressorsCoverExactlyTheirRunsPoints) {
-    // TRs inexact in float, run lengths that put the rounding at run ends, with
-    // and without a fine grid (a one-sample IRF): per run a baseline event, a
-    // gamma of alpha 0 (flat from run point r to the run's last point) and a
-    // table column 1..n.
+    // TRs inexact in float, run lengths that put the rounding at run ends, with and without a fine grid
+    // (a one-sample IRF): per run a baseline event, a gamma of alpha 0 (flat from run point r to the run's
+    // last point) and a table column 1..n.
     TempDir dir;
     const int lengths[] = {25, 31, 83, 76};
     float unit = 1.0f;
