@@ -171,12 +171,13 @@ TEST(Basis, RunRegressorsCoverExactlyTheirRunsPoints) {
     // last point) and a table column 1..n.
     TempDir dir;
     const int lengths[] = {25, 31, 83, 76};
-    float unit = 1.0f;
+    HRF.irf = float_vector(1);  // owned by the model state, released after the test
+    HRF.irf[0] = 1.0f;
     for (float tr : {0.72f, 0.8f, 1.2f})
         for (int S : {1, 7}) {
             GLM_reset_model_state();
             GLM_input.nbaseline_terms = 0;
-            HRF.active = S > 1, HRF.npoints = 1, HRF.irf = &unit, HRF.resolution = tr / S;
+            HRF.active = S > 1, HRF.npoints = 1, HRF.resolution = tr / S;
             for (int r = 0; r < 4; ++r) {
                 std::string table = "c\n", ev = std::to_string(tr) + "\n\n" + char('A' + r) + " baseline 0\n\n";
                 for (int i = 1; i <= lengths[r]; ++i) table += std::to_string(i) + "\n";
@@ -193,7 +194,6 @@ TEST(Basis, RunRegressorsCoverExactlyTheirRunsPoints) {
                     ASSERT_NEAR(GLM.design_matrix[k][e], want[e], 1e-6) << tr << " " << S << " " << k << " " << e;
             }
         }
-    HRF.irf = nullptr;
 }
 
 TEST(Basis, RebuildReproducesTheDesignAndBadDesignsAreRefused) {
