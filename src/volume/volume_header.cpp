@@ -31,6 +31,7 @@ void set_defaults(VolumeHeader *h) {
     h->scale_slope = h->scale_inter = 0.0f;
     h->qfac = 0.0f;
     h->registration = 0;
+    h->nifti = NiftiGeometry{};
 }
 
 // True when the name has an extension: a '.' after its last '/'.

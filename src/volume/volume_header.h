@@ -32,6 +32,18 @@ enum StorageType {
     STORAGE_DOUBLE = 6,
 };
 
+// The world geometry fields of a NIfTI-1 header as stored (after any byte
+// swap). The output volumes of an analysis whose first run is NIfTI carry them
+// unchanged.
+struct NiftiGeometry {
+    short qform_code, sform_code;
+    float quatern[3];  // b, c, d
+    float qoffset[3];
+    float srow[3][4];
+    float pixdim[8];  // pixdim[0] is qfac
+    char xyzt_units;
+};
+
 struct VolumeHeader {
     char file_name[NAME_SIZE];
     int nx, ny, nz;
@@ -57,6 +69,7 @@ struct VolumeHeader {
     float qfac;
     float quatern[3];
     int registration;
+    NiftiGeometry nifti;  // zero unless the file is NIfTI
 };
 
 int read_volume_header(int verbose, const char *file_name, VolumeHeader *header);
