@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,7 +86,9 @@ int run_program(int argc, char **argv) {
             case 's': BLOCK_SIZE = 5000; break;
             case 'v': Verbose = 1; break;
             case 'd':
-                if (std::sscanf(argv[index], "%f", &S_divisor) != 1) {
+                // A divisor of 0, infinity or NaN would leave no finite effect size.
+                if (std::sscanf(argv[index], "%f", &S_divisor) != 1 || S_divisor == 0.0f ||
+                    !std::isfinite(S_divisor)) {
                     std::printf("Error reading the output scale factor.\n");
                     std::exit(1);
                 }

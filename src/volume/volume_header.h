@@ -95,4 +95,6 @@ void swap_32(void *four_bytes);
 
 Mat44 scale_and_shift_to_mat44(const float resolution[3], const float origin[3], const float direction[3]);
 Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const float row_z[4]);
-Mat44 invert_mat44(const Mat44 &m);
+// Ends the program when m is singular; a file name given is named, with the
+// cause, before the failing row.
+Mat44 invert_mat44(const Mat44 &m, const char *file_name = nullptr);
