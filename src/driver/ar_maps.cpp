@@ -27,13 +27,13 @@ std::int64_t voxel_count() {
     return static_cast<std::int64_t>(file_list_root.nx) * file_list_root.ny * file_list_root.nz;
 }
 
-// Progress as the share of voxels done. Volumes of at least 100 voxels count
-// in steps of V/100 voxels; smaller ones (a step of 0) count by voxel share.
+// Progress as the share of voxels done, reported every V/100 voxels (every
+// voxel in volumes of fewer than 100).
 struct Progress {
     std::int64_t total, step;
     explicit Progress(std::int64_t v) : total(v), step(v / 100) {}
     bool due(std::int64_t v) const { return step > 0 ? v % step == 0 : true; }
-    int percent(std::int64_t v) const { return static_cast<int>(step > 0 ? v / step : v * 100 / total); }
+    int percent(std::int64_t v) const { return static_cast<int>(v * 100 / total); }
 };
 
 // Half-extent of the kernel along one axis in voxels: the reach divided by the
@@ -137,7 +137,7 @@ int analyze_AR_noise() {
 
     std::int64_t T = 0;
     for (const RunEntry *run = &file_list_root; run; run = run->next) T += run->nt;
-    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE) * T);
+    OwnedVector<float> block((BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
     OwnedVector<float> series(T);
     const Progress progress(V);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "glm/state.h"
+#include "volume/volume_header.h"
 
 extern int Verbose;
 extern float S_divisor;
@@ -22,10 +23,14 @@ struct RunEntry {
     int storage_type;
     long long data_offset;  // byte position of the first sample
     float multiplier;
+    // NIfTI scaling of the stored samples (value = slope x stored + inter);
+    // a slope of 0 means the samples are used as stored.
+    float scale_slope, scale_inter;
     float resolution[3];
     float origin[3];
     float direction[3];
     float time_step;
+    NiftiGeometry nifti;  // world geometry as stored, for NIfTI runs
     RunEntry *next;
 };
 

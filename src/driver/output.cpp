@@ -50,6 +50,54 @@ int open_xdisplay_output(int kind, int nvolumes, const char *name, std::FILE **s
     return 0;
 }
 
+// The maps of NIfTI data keep the data's world geometry as stored: both
+// transforms with their codes, the voxel sizes and the units.
+void copy_geometry(const NiftiGeometry &geometry, nifti_1_header &n) {
+    n.qform_code = geometry.qform_code;
+    n.sform_code = geometry.sform_code;
+    n.quatern_b = geometry.quatern[0];
+    n.quatern_c = geometry.quatern[1];
+    n.quatern_d = geometry.quatern[2];
+    n.qoffset_x = geometry.qoffset[0];
+    n.qoffset_y = geometry.qoffset[1];
+    n.qoffset_z = geometry.qoffset[2];
+    for (int j = 0; j < 4; ++j) {
+        n.srow_x[j] = geometry.srow[0][j];
+        n.srow_y[j] = geometry.srow[1][j];
+        n.srow_z[j] = geometry.srow[2][j];
+    }
+    std::memcpy(n.pixdim, geometry.pixdim, sizeof n.pixdim);
+    n.xyzt_units = geometry.xyzt_units;
+}
+
+// Other data: a quaternion transform from the voxel sizes, origin and axis
+// directions, with the same diagonal matrix in the (unused) srow rows.
+void diagonal_geometry(const RunEntry &g, nifti_1_header &n) {
+    mat44 m{};
+    const Mat44 voxel_to_world = scale_and_shift_to_mat44(g.resolution, g.origin, g.direction);
+    std::memcpy(m.m, voxel_to_world.m, sizeof m.m);
+    float qb, qc, qd, qx, qy, qz, dx, dy, dz, qfac;
+    nifti_mat44_to_quatern(m, &qb, &qc, &qd, &qx, &qy, &qz, &dx, &dy, &dz, &qfac);
+    n.pixdim[0] = qfac;
+    for (int i = 0; i < 3; ++i) n.pixdim[i + 1] = g.resolution[i];
+    n.pixdim[4] = g.time_step;
+    n.xyzt_units = 2;
+    n.qform_code = 1;
+    n.sform_code = 0;
+    n.quatern_b = qb;
+    n.quatern_c = qc;
+    n.quatern_d = qd;
+    n.qoffset_x = qx;
+    n.qoffset_y = qy;
+    n.qoffset_z = qz;
+    n.srow_x[0] = g.resolution[0] * g.direction[0];
+    n.srow_x[3] = g.origin[0];
+    n.srow_y[1] = g.resolution[1] * g.direction[1];
+    n.srow_y[3] = g.origin[1];
+    n.srow_z[2] = g.resolution[2] * g.direction[2];
+    n.srow_z[3] = g.origin[2];
+}
+
 int fail_write(std::FILE **stream) {
     std::fclose(*stream);
     *stream = nullptr;
@@ -74,12 +122,6 @@ int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **str
             return 1;
         }
 
-    mat44 m{};
-    const Mat44 voxel_to_world = scale_and_shift_to_mat44(g.resolution, g.origin, g.direction);
-    std::memcpy(m.m, voxel_to_world.m, sizeof m.m);
-    float qb, qc, qd, qx, qy, qz, dx, dy, dz, qfac;
-    nifti_mat44_to_quatern(m, &qb, &qc, &qd, &qx, &qy, &qz, &dx, &dy, &dz, &qfac);
-
     nifti_1_header n;
     std::memset(&n, 0, sizeof n);
     n.sizeof_hdr = 348;
@@ -89,25 +131,11 @@ int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **str
     std::memcpy(n.dim, dims, sizeof n.dim);
     n.datatype = kind == -1 ? 4 : 16;
     n.bitpix = kind == -1 ? 16 : 32;
-    n.pixdim[0] = qfac;
-    for (int i = 0; i < 3; ++i) n.pixdim[i + 1] = g.resolution[i];
-    n.pixdim[4] = g.time_step;
     n.vox_offset = with_dof ? 368.0f : 352.0f;
-    n.xyzt_units = 2;
-    n.qform_code = 1;
-    n.sform_code = 0;
-    n.quatern_b = qb;
-    n.quatern_c = qc;
-    n.quatern_d = qd;
-    n.qoffset_x = qx;
-    n.qoffset_y = qy;
-    n.qoffset_z = qz;
-    n.srow_x[0] = g.resolution[0] * g.direction[0];
-    n.srow_x[3] = g.origin[0];
-    n.srow_y[1] = g.resolution[1] * g.direction[1];
-    n.srow_y[3] = g.origin[1];
-    n.srow_z[2] = g.resolution[2] * g.direction[2];
-    n.srow_z[3] = g.origin[2];
+    if (g.file_type == FILE_NII || g.file_type == FILE_IMG)
+        copy_geometry(g.nifti, n);
+    else
+        diagonal_geometry(g, n);
     std::memcpy(n.magic, "n+1", 4);
 
     char file_name[NAME_SIZE];

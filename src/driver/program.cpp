@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,16 +44,20 @@ void take_name(char *target, const char *word) {
     std::strcpy(target, word);
 }
 
-// Leaves an existing .display file alone; otherwise records how to display the results.
+// Leaves an existing .display file alone; otherwise records how to display the
+// results. The maps are written by then, so a failure here is only a warning.
 void write_display_file(const char *control_file) {
     if (std::FILE *existing = std::fopen(".display", "r")) {
         std::fclose(existing);
         return;
     }
     std::FILE *display = std::fopen(".display", "w");
-    if (!display) std::exit(1);
-    std::fprintf(display, "zep-display -t %s -S\n", control_file);
-    if (std::fclose(display) != 0) std::exit(1);
+    bool written = display != nullptr;
+    if (display) {
+        std::fprintf(display, "zep-display -t %s -S\n", control_file);
+        if (std::fclose(display) != 0) written = false;
+    }
+    if (!written) std::printf("Warning: cannot write the file .display.\n");
 }
 
 }  // namespace
@@ -81,7 +86,9 @@ int run_program(int argc, char **argv) {
             case 's': BLOCK_SIZE = 5000; break;
             case 'v': Verbose = 1; break;
             case 'd':
-                if (std::sscanf(argv[index], "%f", &S_divisor) != 1) {
+                // A divisor of 0, infinity or NaN would leave no finite effect size.
+                if (std::sscanf(argv[index], "%f", &S_divisor) != 1 || S_divisor == 0.0f ||
+                    !std::isfinite(S_divisor)) {
                     std::printf("Error reading the output scale factor.\n");
                     std::exit(1);
                 }

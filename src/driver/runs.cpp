@@ -4,6 +4,7 @@
 // the data files and finds one intensity multiplier per run. read_volume reads
 // one volume of one run; read_block_vector reads a block of consecutive voxels
 // over all time points of all runs, already multiplied by the run multipliers.
+// Both apply a NIfTI file's own sample scaling (scl_slope, scl_inter).
 #include "driver/runs.h"
 
 #include <sys/types.h>
@@ -69,55 +70,65 @@ template <> struct BitsOf<2> { using type = std::uint16_t; };
 template <> struct BitsOf<4> { using type = std::uint32_t; };
 template <> struct BitsOf<8> { using type = std::uint64_t; };
 
-// Converts count stored samples of type T to floats times the multiplier. The
-// byte reversal is the same as swap_16 / swap_32 applied sample by sample.
-// src may be the same memory as dst when T is four bytes wide: each sample is
-// loaded before its own slot is written.
-template <typename T, bool Swap>
-void decode(const unsigned char *src, float *dst, int64_t count, float multiplier) {
+// How stored samples become values: value = (slope x stored + inter) x
+// multiplier when scaled, stored x multiplier otherwise.
+struct SampleScale {
+    bool scaled;
+    float slope, inter, multiplier;
+};
+
+// Converts count stored samples of type T to values. The byte reversal is the
+// same as swap_16 / swap_32 applied sample by sample. src may be the same
+// memory as dst when T is four bytes wide: each sample is loaded before its
+// own slot is written.
+template <typename T, bool Swap, bool Scaled>
+void decode(const unsigned char *src, float *dst, int64_t count, const SampleScale &s) {
     using Bits = typename BitsOf<sizeof(T)>::type;
     for (int64_t i = 0; i < count; ++i) {
         Bits bits;
         std::memcpy(&bits, src + i * static_cast<int64_t>(sizeof(T)), sizeof(T));
         if constexpr (Swap) bits = reverse_bytes(bits);
-        dst[i] = static_cast<float>(std::bit_cast<T>(bits)) * multiplier;
+        float value = static_cast<float>(std::bit_cast<T>(bits));
+        if constexpr (Scaled) value = value * s.slope + s.inter;
+        dst[i] = value * s.multiplier;
     }
 }
 
 template <typename T>
-void decode(bool swap, const unsigned char *src, float *dst, int64_t count, float multiplier) {
+void decode(bool swap, const unsigned char *src, float *dst, int64_t count, const SampleScale &s) {
     if (swap)
-        decode<T, true>(src, dst, count, multiplier);
+        s.scaled ? decode<T, true, true>(src, dst, count, s) : decode<T, true, false>(src, dst, count, s);
     else
-        decode<T, false>(src, dst, count, multiplier);
+        s.scaled ? decode<T, false, true>(src, dst, count, s) : decode<T, false, false>(src, dst, count, s);
 }
 
 void decode_samples(int storage_type, bool swap, const unsigned char *src, float *dst, int64_t count,
-                    float multiplier) {
+                    const SampleScale &s) {
     switch (storage_type) {
-        case STORAGE_UCHAR: decode<std::uint8_t>(swap, src, dst, count, multiplier); break;
-        case STORAGE_SHORT: decode<std::int16_t>(swap, src, dst, count, multiplier); break;
-        case STORAGE_USHORT: decode<std::uint16_t>(swap, src, dst, count, multiplier); break;
-        case STORAGE_LONG: decode<std::int32_t>(swap, src, dst, count, multiplier); break;
-        case STORAGE_DOUBLE: decode<double>(swap, src, dst, count, multiplier); break;
+        case STORAGE_UCHAR: decode<std::uint8_t>(swap, src, dst, count, s); break;
+        case STORAGE_SHORT: decode<std::int16_t>(swap, src, dst, count, s); break;
+        case STORAGE_USHORT: decode<std::uint16_t>(swap, src, dst, count, s); break;
+        case STORAGE_LONG: decode<std::int32_t>(swap, src, dst, count, s); break;
+        case STORAGE_DOUBLE: decode<double>(swap, src, dst, count, s); break;
         default:
-            // Floats already in the machine's order need no pass when unscaled.
-            if (swap || multiplier != 1.0f) decode<float>(swap, src, dst, count, multiplier);
+            // Floats already in the machine's order need no pass when used as stored.
+            if (swap || s.scaled || s.multiplier != 1.0f) decode<float>(swap, src, dst, count, s);
             break;
     }
 }
 
 // Reads count samples from the run's current stream position into out as
-// floats times the multiplier. Four-byte samples are read straight into out
+// values times the multiplier. Four-byte samples are read straight into out
 // (one read); others pass through the scratch buffer, one read per chunk.
 bool read_samples(const RunEntry *run, int64_t count, float *out, float multiplier) {
     const int size = sample_size(run->storage_type);
     const bool swap = run->byte_order != machine_byte_order();
+    const SampleScale scale{run->scale_slope != 0.0f, run->scale_slope, run->scale_inter, multiplier};
     if (size == 4) {
         unsigned char *raw = reinterpret_cast<unsigned char *>(out);
         if (std::fread(raw, 4, static_cast<std::size_t>(count), run->stream) != static_cast<std::size_t>(count))
             return false;
-        decode_samples(run->storage_type, swap, raw, out, count, multiplier);
+        decode_samples(run->storage_type, swap, raw, out, count, scale);
         return true;
     }
     while (count > 0) {
@@ -126,7 +137,7 @@ bool read_samples(const RunEntry *run, int64_t count, float *out, float multipli
         if (std::fread(raw, static_cast<std::size_t>(size), static_cast<std::size_t>(part), run->stream) !=
             static_cast<std::size_t>(part))
             return false;
-        decode_samples(run->storage_type, swap, raw, out, part, multiplier);
+        decode_samples(run->storage_type, swap, raw, out, part, scale);
         out += part;
         count -= part;
     }
@@ -153,6 +164,17 @@ int take_header(RunEntry *run, const VolumeHeader &h) {
         run->direction[i] = h.direction[i];
     }
     run->time_step = h.time_step;
+    run->nifti = h.nifti;
+    // NIfTI scaling applies when its slope is a finite number other than 0.
+    const bool nifti = h.file_type == FILE_NII || h.file_type == FILE_IMG;
+    const bool scaled = nifti && std::isfinite(h.scale_slope) && h.scale_slope != 0.0f;
+    run->scale_slope = scaled ? h.scale_slope : 0.0f;
+    run->scale_inter = scaled ? h.scale_inter : 0.0f;
+    if (scaled && !std::isfinite(h.scale_inter)) {
+        std::printf("Error: file %s has a scaling slope (%g) but an intercept (%g) that is not a finite number.\n",
+                    run->fmri_file, static_cast<double>(h.scale_slope), static_cast<double>(h.scale_inter));
+        return 1;
+    }
 
     if (h.file_type == FILE_FREESURFER) {
         std::printf("Error: file %s is a freesurfer-style volume stored as one file per slice;\n", run->fmri_file);

@@ -27,15 +27,12 @@ std::int16_t *nAR_map = nullptr;
 
 namespace {
 
-// Prints "\r %d percent done" when v is a multiple of the progress step. Volumes
-// of fewer than 100 voxels have no whole-percent step; they report every voxel.
+// Prints "\r %d percent done" with the share of voxels done when v is a
+// multiple of the progress step. Volumes of fewer than 100 voxels have no
+// whole-percent step; they report every voxel.
 void report_progress(int v, int step, int nvoxels) {
-    if (step > 0) {
-        if (v % step != 0) return;
-        std::printf("\r %d percent done", v / step);
-    } else {
-        std::printf("\r %d percent done", static_cast<int>(100LL * v / nvoxels));
-    }
+    if (step > 0 && v % step != 0) return;
+    std::printf("\r %d percent done", static_cast<int>(100LL * v / nvoxels));
     std::fflush(stdout);
 }
 
@@ -120,7 +117,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
     const int ar_order = GLM_input.AR_order;
 
     allocate_maps(nconditions, V);
-    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE) * T);
+    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
     OwnedVector<float> y(T), fit(T), coefficients(ar_order + 1);
     for (int k = 0; k <= ar_order; ++k) coefficients[k] = 0.0f;
     const int step = V / 100;

@@ -164,7 +164,7 @@ int read_run_lines(std::FILE *file, const char *path, int *line_number) {
     char line[LINE_BUFFER_SIZE];
     GLM_input.nruns = 0;
     for (;;) {
-        const LineStatus status = read_description_line(file, line);
+        const LineStatus status = read_text_line(file, line);
         if (status == LineStatus::end_of_file) return 0;
         ++*line_number;
         if (status == LineStatus::too_long) {
@@ -256,6 +256,13 @@ int GLMInternal_decode_keyword(char *line) {
             std::printf("Error: `multiple-comparisons' requires an integer argument.\n");
             return -1;
         }
+        if (n < 0) {
+            char word[NAME_SIZE];
+            TextScanner(arg).word(word, sizeof word);
+            std::printf("Error: `multiple-comparisons' needs a number of resolution elements >= 0 (read %s).\n",
+                        word);
+            return -1;
+        }
         GLM_input.multiple_comparisons = n;
         return 0;
     }
@@ -290,17 +297,17 @@ int GLMInternal_decode_keyword(char *line) {
     if (!std::strcmp(keyword, "files:") || !std::strcmp(keyword, "files") || !std::strcmp(keyword, "runs:") ||
         !std::strcmp(keyword, "runs"))
         return 1;
-    return -1;
+    return -2;
 }
 
 void GLMInternal_describe_glm_format() {
     std::printf("\nExample glm input file:\n\n");
     std::printf("notify                # optional; turn on output information\n");
-    std::printf("baseline-terms 3      # optional; allowed options are 1-4 (default = 2)\n");
+    std::printf("baseline-terms 3      # optional; allowed options are 0-4 (default = 3)\n");
     std::printf("normalize-BOLD        # optional; normalize raw signal for BOLD\n");
     std::printf("IRF BOLD.irf          # optional; use an I.R.F. for F.I.R. analyses\n");
     std::printf("convolve-table 8 9    # optional; convolve table events 8 & 9 with IRF\n");
-    std::printf("conditions 1 2 12 1-2 # mandatory; Statistical tests MUST be included\n");
+    std::printf("conditions 1 2 12 1-2 # optional; Statistical tests to compute\n");
     std::printf("runs:                 # mandatory; This means that runs follow.\n");
     std::printf("../fMRI-run1.bshort run1.glm table1.dat # start listing runs, tables optional\n");
     std::printf("../fMRI-run2.bshort run2.glm            # ... and so on ...\n\n");
@@ -316,9 +323,8 @@ int GLM_read_control_file(const char *path, int verbose) {
 
     char line[LINE_BUFFER_SIZE];
     int physical_line = 0;
-    int keyword_lines = 0;
     for (;;) {
-        const LineStatus status = read_description_line(file, line);
+        const LineStatus status = read_text_line(file, line);
         if (status == LineStatus::end_of_file) break;
         ++physical_line;
         if (status == LineStatus::too_long) {
@@ -327,10 +333,14 @@ int GLM_read_control_file(const char *path, int verbose) {
             return 1;
         }
         if (is_blank_line(line)) continue;
-        ++keyword_lines;
         const int decoded = GLMInternal_decode_keyword(line);
         if (decoded < 0) {
-            std::printf("Error reading line %d of file '%s':\n", keyword_lines, path);
+            std::printf("Error reading line %d of file '%s':\n", physical_line, path);
+            if (decoded == -2) {
+                char keyword[NAME_SIZE];
+                TextScanner(line).word(keyword, sizeof keyword);
+                std::printf("The keyword `%s' is not understood.\n", keyword);
+            }
             GLMInternal_describe_glm_format();
             std::fclose(file);
             return 1;
@@ -346,6 +356,12 @@ int GLM_read_control_file(const char *path, int verbose) {
     const int failed = read_run_lines(file, path, &physical_line);
     std::fclose(file);
     if (failed) return 1;
+    // The whitening filter of an AR model needs more time points than coefficients.
+    if (GLM.nruns > 0 && GLM_input.AR_order > 0 && GLM_input.AR_order >= GLM.ntime) {
+        std::printf("Error: the order of `AR' (%d) must be less than the number of time points (%d).\n",
+                    GLM_input.AR_order, GLM.ntime);
+        return 1;
+    }
 
     if (HRF.active == 1)
         for (int e = 0; e < GLM.nevents; ++e)

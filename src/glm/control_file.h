@@ -2,6 +2,8 @@
 #pragma once
 
 int GLM_read_control_file(const char *path, int verbose);
+// One keyword line: 0 decoded, 1 the runs follow, -1 a bad argument (message
+// printed), -2 a word that is not a keyword.
 int GLMInternal_decode_keyword(char *line);
 void GLMInternal_describe_glm_format();
 

@@ -9,23 +9,8 @@
 
 #include "numerics/text_lines.h"
 
-LineStatus read_description_line(std::FILE *stream, char *buffer) {
-    if (!get_line(stream, buffer)) return LineStatus::end_of_file;
-    const std::size_t length = std::strlen(buffer);
-    if (length == static_cast<std::size_t>(LINE_BUFFER_SIZE - 1) && buffer[length - 1] != '\n') {
-        // A full buffer without a line end: the line goes on unless the file ends here.
-        const int next = std::fgetc(stream);
-        if (next != EOF) {
-            std::ungetc(next, stream);
-            return LineStatus::too_long;
-        }
-    }
-    if (char *hash = std::strchr(buffer, '#')) *hash = '\0';
-    return LineStatus::ok;
-}
-
-void report_long_line(int line, const char *path) {
-    std::printf("Error: line %d of the file %s is longer than %d characters.\n", line, path, LINE_BUFFER_SIZE - 1);
+void report_not_finite(int line, const char *path) {
+    std::printf("Error: line %d of the file %s holds a value that is not a finite number.\n", line, path);
 }
 
 bool TextScanner::number(float *value) {

@@ -7,15 +7,10 @@
 #include <cstddef>
 #include <cstdio>
 
-enum class LineStatus { ok, end_of_file, too_long };
+#include "numerics/text_lines.h"
 
-// Reads the next line like get_line_with_comment (line end kept, cut at the
-// first '#'), but reports a line of more than 1023 characters as too_long
-// instead of handing it over in pieces.
-LineStatus read_description_line(std::FILE *stream, char *buffer);
-
-// The message for a line refused by read_description_line.
-void report_long_line(int line, const char *path);
+// The message for a line that holds a number that is not finite.
+void report_not_finite(int line, const char *path);
 
 // Walks along a text, taking numbers and words one after the other.
 class TextScanner {

@@ -50,7 +50,7 @@ struct EventFileReader {
 
     // Reads the next line; -1 at end of file, 1 after a message for an over-long line.
     int next_line() {
-        const LineStatus status = read_description_line(file, line);
+        const LineStatus status = read_text_line(file, line);
         if (status == LineStatus::end_of_file) return -1;
         ++line_number;
         if (status == LineStatus::too_long) {
@@ -104,6 +104,10 @@ int EventFileReader::stimulus_line() {
         std::printf("Error interpretting line %d of the GLM file %s\n", line_number, path);
         std::printf("Only a blank line should follow a table, baseline, or interaction event.\n");
         GLMInternal_describe_event_format(shape);
+        return 1;
+    }
+    if (!std::isfinite(magnitude)) {
+        report_not_finite(line_number, path);
         return 1;
     }
 
@@ -252,6 +256,11 @@ int EventFileReader::header_line() {
     }
 
     const char *word = nwords >= 2 ? words[1] : "";
+    // Time constants, alpha, column and order must be finite; an interaction names events instead.
+    if (std::strcmp(word, "interaction") != 0 && ((has_p1 && !std::isfinite(p1)) || (has_p2 && !std::isfinite(p2)))) {
+        report_not_finite(line_number, path);
+        return 1;
+    }
     int shape_code = -1;
     int column = 0;
     if (nwords == 1 || std::strcmp(word, "square") == 0) {
@@ -298,9 +307,10 @@ int EventFileReader::header_line() {
             GLMInternal_describe_event_format(SHAPE_DRUG_IRF);
             return 1;
         }
-        if (!(p1 >= 0.0f) || std::isinf(p1)) {
+        if (!(p1 >= 0.0f) || (nwords == 4 && p2 < 0.0f)) {
             std::printf("Error reading stim %d of event %c:\n", stim_count, id);
-            std::printf("Time constant for shape drug-IRF (%f) must be >= 0.\n", static_cast<double>(p1));
+            std::printf("Time constant for shape drug-IRF (%f) must be >= 0.\n",
+                        static_cast<double>(p1 < 0.0f ? p1 : p2));
             GLMInternal_describe_event_format(SHAPE_DRUG_IRF);
             return 1;
         }

@@ -43,7 +43,7 @@ int read_irf_lines(const char *name) {
     float values[3][3];
     const int wanted[3] = {3, 2, 2};
     for (int l = 0; l < 3; ++l) {
-        const LineStatus status = read_description_line(file, line);
+        const LineStatus status = read_text_line(file, line);
         if (status == LineStatus::end_of_file) {
             std::fclose(file);
             return 1;
@@ -54,12 +54,18 @@ int read_irf_lines(const char *name) {
             return 1;
         }
         TextScanner scan(line);
-        for (int k = 0; k < wanted[l]; ++k)
+        for (int k = 0; k < wanted[l]; ++k) {
             if (!scan.number(&values[l][k])) {
                 std::printf("Error reading the %s line of the IRF file %s.\n", ORDINAL[l], name);
                 std::fclose(file);
                 return 1;
             }
+            if (!std::isfinite(values[l][k])) {
+                report_not_finite(l + 1, name);
+                std::fclose(file);
+                return 1;
+            }
+        }
     }
     std::fclose(file);
     HRF.length = values[0][0];

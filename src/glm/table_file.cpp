@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "glm/description_text.h"
@@ -15,7 +14,7 @@ namespace {
 // Reads the header line and records the column names of the run; 0 or 1.
 int read_table_header(std::FILE *file, const char *name, int run) {
     char line[LINE_BUFFER_SIZE];
-    const LineStatus status = read_description_line(file, line);
+    const LineStatus status = read_text_line(file, line);
     if (status == LineStatus::end_of_file) return 1;
     if (status == LineStatus::too_long) {
         report_long_line(1, name);
@@ -53,7 +52,7 @@ int count_table_rows(std::FILE *file, const char *name) {
     char line[LINE_BUFFER_SIZE];
     int rows = 0;
     for (;;) {
-        const LineStatus status = read_description_line(file, line);
+        const LineStatus status = read_text_line(file, line);
         if (status == LineStatus::end_of_file) return rows;
         if (status == LineStatus::too_long) {
             report_long_line(rows + 2, name);
@@ -63,15 +62,15 @@ int count_table_rows(std::FILE *file, const char *name) {
     }
 }
 
-// Reads every row into the run's table; 0 or 1, ends the program for NaN.
+// Reads every row into the run's table; 0 or 1.
 int read_table_rows(std::FILE *file, const char *name, int run) {
     char line[LINE_BUFFER_SIZE];
     char word[NAME_SIZE];
     const int ncols = GLM.table_ncols[run];
     float **table = GLM.table[run];
-    read_description_line(file, line);  // the header
+    read_text_line(file, line);  // the header
     for (int i = 0; i < GLM.table_nrows[run]; ++i) {
-        if (read_description_line(file, line) != LineStatus::ok) {
+        if (read_text_line(file, line) != LineStatus::ok) {
             // The file changed between the two passes.
             std::printf("Error reading line %d of TABLE file %s\n", i + 2, name);
             return 1;
@@ -84,9 +83,9 @@ int read_table_rows(std::FILE *file, const char *name, int run) {
                 std::printf("Error reading line %d of TABLE file %s\n", i + 2, name);
                 return 1;
             }
-            if (std::isnan(value)) {
-                std::printf("Error: table entry %d in column %d of run %d is not a number.\n", i, c, run);
-                std::exit(1);
+            if (!std::isfinite(value)) {
+                report_not_finite(i + 2, name);
+                return 1;
             }
             table[c][i] = value;
         }

@@ -41,23 +41,15 @@ std::int64_t image_voxels() {
     return static_cast<std::int64_t>(file_list_root.nx) * file_list_root.ny * file_list_root.nz;
 }
 
-// Reads one line with its comment removed. A line that does not fit the line
-// buffer would otherwise arrive in pieces that are parsed as lines of their
-// own; it is refused instead. Returns 1 with the line, 0 at end of file, -1
-// after the message for a line that is too long.
+// Reads one line with its comment removed; a line too long for the line
+// buffer is refused. Returns 1 with the line, 0 at end of file, -1 after the
+// message for a line that is too long.
 int read_line(std::FILE *stream, char *buffer, int line_number, const char *path) {
-    if (!get_line(stream, buffer)) return 0;
-    const std::size_t length = std::strlen(buffer);
-    if (length == static_cast<std::size_t>(LINE_BUFFER_SIZE - 1) && buffer[length - 1] != '\n') {
-        const int next = std::fgetc(stream);
-        if (next != EOF && next != '\n') {
-            std::printf("Error: line %d of file %s is longer than %d characters.\n", line_number, path,
-                        LINE_BUFFER_SIZE - 1);
-            return -1;
-        }
-    }
-    if (char *hash = std::strchr(buffer, '#')) *hash = '\0';
-    return 1;
+    const LineStatus status = read_text_line(stream, buffer);
+    if (status == LineStatus::end_of_file) return 0;
+    if (status == LineStatus::ok) return 1;
+    std::printf("Error: line %d of file %s is longer than %d characters.\n", line_number, path, LINE_BUFFER_SIZE - 1);
+    return -1;
 }
 
 }  // namespace

@@ -105,8 +105,14 @@ int read_freesurfer_header(const char *file_name, VolumeHeader *h) {
     float geometry[FREESURFER_GEOMETRY_VALUES] = {};
     bool corner_seen[NCORNER_VALUES] = {};
     char line[LINE_BUFFER_SIZE];
-    int line_number = 0;
-    while (get_line_with_comment(stream, line)) {
+    int line_number = 0, physical_line = 0;
+    for (LineStatus read; (read = read_text_line(stream, line)) != LineStatus::end_of_file;) {
+        ++physical_line;  // long lines are reported by their place in the file
+        if (read == LineStatus::too_long) {
+            report_long_line(physical_line, bhdr_name);
+            std::fclose(stream);
+            return 1;
+        }
         if (is_blank_line(line)) continue;
         ++line_number;
         if (decode_line(line, h, geometry, corner_seen)) {

@@ -11,6 +11,20 @@ Mat44 identity() {
     for (int i = 0; i < 4; ++i) m.m[i][i] = 1.0f;
     return m;
 }
+
+// Names the file of a voxel-to-world matrix that cannot be inverted and why:
+// an axis whose column is zero has a voxel size of 0; otherwise the axes are
+// not independent.
+void explain_singular(const Mat44 &m, const char *file_name) {
+    for (int j = 0; j < 3; ++j)
+        if (m.m[0][j] == 0.0f && m.m[1][j] == 0.0f && m.m[2][j] == 0.0f) {
+            std::printf("Error: the voxel size along %c of file %s is 0, so its voxel-to-world matrix cannot be "
+                        "inverted.\n", "xyz"[j], file_name);
+            return;
+        }
+    std::printf("Error: the voxel axes of file %s are not independent, so its voxel-to-world matrix cannot be "
+                "inverted.\n", file_name);
+}
 }  // namespace
 
 Mat44 scale_and_shift_to_mat44(const float resolution[3], const float origin[3], const float direction[3]) {
@@ -40,12 +54,13 @@ Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const 
     return m;
 }
 
-Mat44 invert_mat44(const Mat44 &m) {
+Mat44 invert_mat44(const Mat44 &m, const char *file_name) {
     OwnedMatrix<float> work(4, 4);
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) work[i][j] = m.m[i][j];
     int failed_row = -1;
     if (rInvertSquareMatrix(4, work.get(), &failed_row)) {
+        if (file_name) explain_singular(m, file_name);
         std::printf("failed on row %d\n", failed_row);
         std::exit(1);
     }

@@ -173,6 +173,19 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
     h->quatern[0] = n.quatern_b;
     h->quatern[1] = n.quatern_c;
     h->quatern[2] = n.quatern_d;
+    NiftiGeometry &g = h->nifti;
+    g.qform_code = n.qform_code;
+    g.sform_code = n.sform_code;
+    const float quatern[3] = {n.quatern_b, n.quatern_c, n.quatern_d};
+    const float qoffset[3] = {n.qoffset_x, n.qoffset_y, n.qoffset_z};
+    const float *srow[3] = {n.srow_x, n.srow_y, n.srow_z};
+    for (int i = 0; i < 3; ++i) {
+        g.quatern[i] = quatern[i];
+        g.qoffset[i] = qoffset[i];
+        for (int j = 0; j < 4; ++j) g.srow[i][j] = srow[i][j];
+    }
+    for (int i = 0; i < 8; ++i) g.pixdim[i] = n.pixdim[i];
+    g.xyzt_units = n.xyzt_units;
 
     const DatatypeEntry *type = nullptr;
     for (const DatatypeEntry &entry : datatypes)

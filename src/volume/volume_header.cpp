@@ -31,6 +31,7 @@ void set_defaults(VolumeHeader *h) {
     h->scale_slope = h->scale_inter = 0.0f;
     h->qfac = 0.0f;
     h->registration = 0;
+    h->nifti = NiftiGeometry{};
 }
 
 // True when the name has an extension: a '.' after its last '/'.
@@ -127,7 +128,7 @@ int read_volume_header(int verbose, const char *file_name, VolumeHeader *h) {
     if (status) return 1;
     if (check_sizes(h)) return 1;
 
-    h->world_to_voxel = invert_mat44(h->voxel_to_world);
+    h->world_to_voxel = invert_mat44(h->voxel_to_world, h->file_name);
     const int n[3] = {h->nx, h->ny, h->nz};
     for (int i = 0; i < 3; ++i) h->extent[i] = static_cast<float>(n[i]) * h->resolution[i];
     h->slice_size = h->nx * h->ny;

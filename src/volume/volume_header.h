@@ -32,6 +32,18 @@ enum StorageType {
     STORAGE_DOUBLE = 6,
 };
 
+// The world geometry fields of a NIfTI-1 header as stored (after any byte
+// swap). The output volumes of an analysis whose first run is NIfTI carry them
+// unchanged.
+struct NiftiGeometry {
+    short qform_code, sform_code;
+    float quatern[3];  // b, c, d
+    float qoffset[3];
+    float srow[3][4];
+    float pixdim[8];  // pixdim[0] is qfac
+    char xyzt_units;
+};
+
 struct VolumeHeader {
     char file_name[NAME_SIZE];
     int nx, ny, nz;
@@ -57,6 +69,7 @@ struct VolumeHeader {
     float qfac;
     float quatern[3];
     int registration;
+    NiftiGeometry nifti;  // zero unless the file is NIfTI
 };
 
 int read_volume_header(int verbose, const char *file_name, VolumeHeader *header);
@@ -82,4 +95,6 @@ void swap_32(void *four_bytes);
 
 Mat44 scale_and_shift_to_mat44(const float resolution[3], const float origin[3], const float direction[3]);
 Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const float row_z[4]);
-Mat44 invert_mat44(const Mat44 &m);
+// Ends the program when m is singular; a file name given is named, with the
+// cause, before the failing row.
+Mat44 invert_mat44(const Mat44 &m, const char *file_name = nullptr);

@@ -130,8 +130,13 @@ int read_xdisplay_header(const char *file_name, VolumeHeader *header) {
 
     char line[LINE_BUFFER_SIZE];
     int line_number = 0;
-    while (get_line_with_comment(stream, line)) {
+    for (LineStatus read; (read = read_text_line(stream, line)) != LineStatus::end_of_file;) {
         ++line_number;
+        if (read == LineStatus::too_long) {
+            report_long_line(line_number, header_name);
+            std::fclose(stream);
+            return 1;
+        }
         if (is_blank_line(line)) continue;
         const int status = decode_xdisplay_header_keyword(line, header);
         if (status == 0) continue;

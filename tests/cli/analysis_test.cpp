@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,61 @@ TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
     tmp.write("d/.display", "mine\n");  // a file of the user is kept
     ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
     EXPECT_EQ(read_file(dir + "/.display"), "mine\n");
+    std::filesystem::remove(dir + "/.display");
+    std::filesystem::create_symlink("missing/display", dir + "/.display");  // cannot be created
+    run = run_fmriglm("control.txt", dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.output.find("Warning: cannot write the file .display.\n"), std::string::npos) << run.output;
+}
+
+TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
+#ifdef __SANITIZE_ADDRESS__
+    const char *limit = "0";  // the sanitizer reserves far more address space than any useful limit
+#else
+    const char *limit = "600000000";  // a block buffer of 50000 voxels x 3000 points alone takes 600 MB
+#endif
+    TempDir tmp;
+    const std::string f = tmp.file("f"), i = tmp.file("i");
+    ASSERT_EQ(0, generate(f, "--nx 5 --ny 4 --nz 6 --runs 1 --volumes 3000 --conditions 1-2 --control-extra 'AR 1'"));
+    // f gets float data on an oblique, axis-permuted grid with a qform and an sform of its own; i the same
+    // values stored as int16 with scl_slope 0.25 and scl_inter 400. Both are analysed under an address
+    // space limit; every map must carry the input's header geometry and units, and both must agree.
+    const std::string script = tmp.write("twins.py", R"PY(
+import sys, shutil, subprocess, resource, numpy as np, nibabel as nib
+exe, f, i, limit = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+shutil.copytree(f, i)
+src = nib.load(f + "/run1.nii")
+stored = np.round((np.asarray(src.dataobj) - 400) * 4)
+c, s = np.cos(0.4), np.sin(0.4)
+q = np.array([[0, 0, 3.5, -40], [3 * c, -3 * s, 0, 12], [3 * s, 3 * c, 0, -7], [0, 0, 0, 1]])
+for d, data in ((f, (stored / 4 + 400).astype(np.float32)), (i, stored.astype(np.int16))):
+    img = nib.Nifti1Image(data, None, src.header)
+    img.set_qform(q, 1)
+    img.set_sform(q + 0.5, 2)
+    nib.save(img, d + "/run1.nii")
+with open(i + "/run1.nii", "r+b") as out:
+    out.seek(112)
+    out.write(np.array([0.25, 400], "<f4").tobytes())
+for d in (f, i):
+    cap = (lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))) if limit else None
+    run = subprocess.run([exe, "control.txt", "-R", "x"], cwd=d, capture_output=True, preexec_fn=cap)
+    # 120 voxels: the progress lines end at the share of the last voxel.
+    out = run.stdout + run.stderr
+    assert run.returncode == 0 and b"\rComputing 1 AR map, 99 percent done\n" in out, out
+    assert b"\r 99 percent done\n" in out, out
+ref = nib.load(f + "/run1.nii").header
+keys = "qform_code sform_code quatern_b quatern_c quatern_d qoffset_x qoffset_y qoffset_z srow_x srow_y srow_z pixdim"
+for name in ("average", "P-1-2", "T-1-2", "S-1-2", "AR", "residue"):
+    a, b = nib.load(f"{f}/{name}.nii"), nib.load(f"{i}/{name}.nii")
+    for h in (a.header, b.header):
+        assert all((h[k] == ref[k]).all() for k in keys.split() + ["xyzt_units"]), name
+        assert np.allclose(h.get_qform(), ref.get_qform()) and np.allclose(h.get_sform(), ref.get_sform()), name
+    x, y = np.asarray(a.dataobj), np.asarray(b.dataobj)
+    assert np.allclose(x, y, rtol=1e-5, atol=1e-5 * np.abs(x).max()), name
+)PY");
+    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + f + "' '" + i + "' " +
+                                limit + " > '" + tmp.file("py.txt") + "' 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
 }
 
 TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {

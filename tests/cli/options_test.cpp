@@ -20,76 +20,45 @@ std::string terminated(const std::string &name) {
     return "Program terminated due to error in analysis file " + name + " or one of the sub-files.\n";
 }
 
-TEST(CommandLine, HelpAndMissingControlFilePrintTheSyntax) {
+TEST(CommandLine, HelpInvalidOptionsAndBadArgumentsEndWithTheirMessages) {
     TempDir dir;
-    auto help = run_fmriglm("-h", dir.path());
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.output, kSyntax);
-
-    auto none = run_fmriglm("", dir.path());
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.output, kSyntax);
-
-    // -h wins over a control file, which is then not read at all.
-    auto both = run_fmriglm("missing.glm -h", dir.path());
-    EXPECT_EQ(both.status, 0);
-    EXPECT_EQ(both.output, kSyntax);
-}
-
-TEST(CommandLine, InvalidOptionsEndWithTheirMessages) {
-    TempDir dir;
-    auto bad = run_fmriglm("-x", dir.path());
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.output, "Option --x not valid.\nProgram exiting.\n");
-
-    auto word = run_fmriglm("-xyz ctl.glm", dir.path());
-    EXPECT_EQ(word.status, 1);
-    EXPECT_EQ(word.output, "Option --xyz not valid.\nProgram exiting.\n");
-
-    auto colon = run_fmriglm("-:", dir.path());
-    EXPECT_EQ(colon.status, 1);
-    EXPECT_EQ(colon.output, "Valid option -- not yet programmed.\nProgram exiting.\n");
-
-    auto dash = run_fmriglm("-", dir.path());
-    EXPECT_EQ(dash.status, 1);
-    EXPECT_EQ(dash.output, "Option -- not valid.\nProgram exiting.\n");
-}
-
-TEST(CommandLine, OptionArgumentsAreCheckedAndConsumed) {
-    TempDir dir;
-    auto divisor = run_fmriglm("-d abc", dir.path());
-    EXPECT_EQ(divisor.status, 1);
-    EXPECT_EQ(divisor.output, "Error reading the output scale factor.\n");
-
+    const std::string exiting = "Program exiting.\n", scale = "Error reading the output scale factor.\n";
+    const std::string cases[][3] = {
+        {"-h", "0", kSyntax},
+        {"", "1", kSyntax},
+        {"missing.glm -h", "0", kSyntax},  // -h wins over a control file, which is then not read at all
+        {"-R ctl.glm", "1", kSyntax},      // -R takes the next word, so no control file remains
+        {"-x", "1", "Option --x not valid.\n" + exiting},
+        {"-xyz ctl.glm", "1", "Option --xyz not valid.\n" + exiting},
+        {"-:", "1", "Valid option -- not yet programmed.\n" + exiting},
+        {"-", "1", "Option -- not valid.\n" + exiting},
+        {"ctl.glm -d abc", "1", scale},
+        {"ctl.glm -d 0", "1", scale},
+        {"ctl.glm -d nan", "1", scale},
+        {"ctl.glm -d -inf", "1", scale},
+        {"ctl.glm -T ab", "1", "Error: event ID ab should be only 1 character long (1-9, a-z, A-Z)\n"},
+    };
+    for (const auto &c : cases) {
+        const ProgramResult result = run_fmriglm(c[0], dir.path());
+        EXPECT_EQ(result.status, std::stoi(c[1])) << c[0];
+        EXPECT_EQ(result.output, c[2]) << c[0];
+    }
     for (const char *option : {"d", "R", "i", "o", "T", "S"}) {
         auto last = run_fmriglm(std::string("ctl.glm -") + option, dir.path());
         EXPECT_EQ(last.status, 1) << option;
         EXPECT_EQ(last.output, std::string("Error: option -") + option + " requires an argument.\nProgram exiting.\n");
     }
-
-    // -R takes the next word, so no control file remains.
-    auto residue = run_fmriglm("-R ctl.glm", dir.path());
-    EXPECT_EQ(residue.status, 1);
-    EXPECT_EQ(residue.output, kSyntax);
-
-    // A valid divisor, verbose spellings and -R with its word let the named control file be read.
-    auto named = run_fmriglm("-d 2 -verbose -vx -R x -r -s -p ctl.glm", dir.path());
-    EXPECT_EQ(named.status, 1);
-    EXPECT_NE(named.output.find(terminated("ctl.glm")), std::string::npos) << named.output;
-
-    auto explicit_name = run_fmriglm("-i other.glm", dir.path());
-    EXPECT_NE(explicit_name.output.find(terminated("other.glm")), std::string::npos) << explicit_name.output;
 }
 
-TEST(CommandLine, VariedEventIdsMustBeOneCharacter) {
+TEST(CommandLine, ValidOptionsLetTheNamedControlFileBeRead) {
     TempDir dir;
-    auto longer = run_fmriglm("ctl.glm -T ab", dir.path());
-    EXPECT_EQ(longer.status, 1);
-    EXPECT_EQ(longer.output, "Error: event ID ab should be only 1 character long (1-9, a-z, A-Z)\n");
-
-    auto ok = run_fmriglm("ctl.glm -T a -S 1", dir.path());
-    EXPECT_EQ(ok.status, 1);
-    EXPECT_NE(ok.output.find(terminated("ctl.glm")), std::string::npos) << ok.output;
+    // A valid divisor, verbose spellings, -R with its word and one-character varied events.
+    for (const std::string args : {"-d 2 -verbose -vx -R x -r -s -p ctl.glm", "ctl.glm -T a -S 1", "-i other.glm"}) {
+        const ProgramResult result = run_fmriglm(args, dir.path());
+        EXPECT_EQ(result.status, 1) << args;
+        const std::string name = args.find("other") == std::string::npos ? "ctl.glm" : "other.glm";
+        EXPECT_NE(result.output.find(terminated(name)), std::string::npos) << result.output;
+    }
 }
 
 }  // namespace

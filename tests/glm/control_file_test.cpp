@@ -34,7 +34,8 @@ std::string example() {
 TEST_F(ControlFile, KeywordsSetTheInputs) {
     int result = 1;
     const std::string out = read(
-        "time-model glm\n  # comment\nbaseline-terms 2\nscale-event 2.5 b\nAR 2 3.5\nnoise-model iWLS 4\n"
+        "time-model glm\n#" + std::string(1022, 'c') +  // a line of 1023 characters
+        "\nbaseline-terms 2\nscale-event 2.5 b\nAR 2 3.5\nnoise-model iWLS 4\n"
         "frequency-filter 0.01 0.1\nresidue-filter 0 0.2\nmultiple-comparisons 12\nnormalize-IRON\nfPET-analysis\n"
         "output-format zep\noutput-format analyze\nIRF BOLD-monkey # built in\nconditions 1 2 12 1-2 # tests\n"
         "drift-correct 0 a b\nbaseline-terms 4\nruns: # no runs follow\n",
@@ -74,20 +75,25 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
     const std::string p = dir_.file("a.ctl");
     const std::string cases[][2] = {
         {"notify\n\n# c\nbaseline-terms 5\n", "Error: allowed value for `baseline-terms' are 0-4.\n"
-                                              "Error reading line 2 of file '" + p + "':\n"},
+                                              "Error reading line 4 of file '" + p + "':\n"},
+        {"multiple-comparisons -03\n", "Error: `multiple-comparisons' needs a number of resolution elements >= 0 "
+                                       "(read -03).\nError reading line 1 of file '" + p + "':\n"},
         {"notify\nscale-event 2 ,\n", "Error: use `scale-event [scale] [event].\nError reading line 2 of file '" +
                                           p + "':\n"},
         {"convolve-table 1,2\n", "Error using convolve-table: event , is undefined.\nError reading line 1 of file '" +
                                      p + "':\n"},
         {"drift-correct 2 a-\n", "Error using drift-correct: event - is undefined.\nError reading line 1 of file '" +
                                      p + "':\n"},
-        {"Notify\n", "Error reading line 1 of file '" + p + "':\n"},
+        {"Notify\n", "Error reading line 1 of file '" + p + "':\nThe keyword `Notify' is not understood.\n"},
     };
     for (const auto &c : cases) {
         int result = 0;
         EXPECT_EQ(read(c[0], &result), c[1] + example()) << c[0];
         EXPECT_EQ(result, 1) << c[0];
     }
+    EXPECT_NE(example().find("baseline-terms 3      # optional; allowed options are 0-4 (default = 3)\n"
+                             "normalize-BOLD"), std::string::npos);
+    EXPECT_NE(example().find("\nconditions 1 2 12 1-2 # optional;"), std::string::npos);
     int result = 0;
     EXPECT_EQ(printed([] { return GLM_read_control_file("none.ctl", 0); }, &result),
               "Error: cannot open the file none.ctl.\n");
@@ -132,6 +138,7 @@ TEST_F(ControlFile, RunsAreReadInOrderOntoOneTimeAxis) {
         {"convolve-table 8\n" + runs, "Error: Convolution for table event 8 was requested\n"
                                       "using `convolve-table', but this event is not defined.\n"},
         {"runs\nr1.bfloat r1.glm tab1.txt\nr2.bfloat\n", "Error reading the GLM file name for run 2.\n"},
+        {"AR 50\n" + runs, "Error: the order of `AR' (50) must be less than the number of time points (50).\n"},
         {many, "Error: at most 50 runs are allowed (file " + p + ").\n"},
     };
     for (const auto &c : cases) {

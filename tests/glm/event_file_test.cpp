@@ -129,6 +129,8 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         "\nExample of definition for gamma events:\n1 gamma 24. # [event identifier] [event shape] [time constant "
         "for gamma]\n30 1.       # [ON time] [optional magnitude]\n90 2.       # [ON time] [optional magnitude]\n"
         "...         # ... and so on\n";
+    const std::string not_finite = " of the file " + p + " holds a value that is not a finite number.\n";
+    const std::string drug_example = stdout_of([] { GLMInternal_describe_event_format(SHAPE_DRUG_IRF); });
     const Case cases[] = {
         {"", "Error reading the 1st line of GLM file " + p + "\n"},
         {"0\n", "Error: the TR (0) on line 1 of the GLM file " + p + " must be > 0.\n"},
@@ -157,6 +159,11 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
                             "`table' (error on line 3).\n"},
         {"2\n\n1\n" + std::string(1100, ' ') + "1 2\n", "Error: line 4 of the file " + p +
                                                              " is longer than 1023 characters.\n"},
+        {"2\n\n1\n4 8 inf\n", "Error: line 4" + not_finite},
+        {"2\n\n1 gamma 5 nan\n4\n", "Error: line 3" + not_finite},
+        {"2\n\n1 table -inf\n", "Error: line 3" + not_finite},
+        {"2\n\n7 drug-IRF 4 -2\n1 3\n", "Error reading stim 0 of event 7:\nTime constant for shape drug-IRF "
+                                           "(-2.000000) must be >= 0.\n" + drug_example},
     };
     for (const Case &c : cases) {
         GLM_reset_model_state();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,7 +53,8 @@ TEST(Overlays, OverlayFileWeightsAndRefusedLines) {
 }
 
 TEST(Overlays, MeanSeriesOverTheRunsWithProgress) {
-    // Two runs of 3 and 2 volumes of a 2x2x2 float image; voxel v at time t holds 100 t + v.
+    // Two runs of 3 and 2 volumes of a 2x2x2 image; voxel v at time t holds 100 t + v, stored as
+    // 16-bit integers 4 (value - 400) with the NIfTI scaling that undoes it.
     TempDir dir;
     set_image(2, 2, 2);
     RunEntry second{};
@@ -62,12 +64,13 @@ TEST(Overlays, MeanSeriesOverTheRunsWithProgress) {
         runs[r]->nx = runs[r]->ny = runs[r]->nz = 2;
         runs[r]->nt = 3 - r;
         runs[r]->byte_order = machine_byte_order();
-        runs[r]->storage_type = STORAGE_FLOAT;
+        runs[r]->storage_type = STORAGE_SHORT;
+        runs[r]->scale_slope = 0.25f, runs[r]->scale_inter = 400.0f;
         runs[r]->multiplier = 3.0f;  // not applied to region series
-        std::vector<float> data;
+        std::vector<std::int16_t> data;
         for (int t = 0; t < runs[r]->nt; ++t, ++t0)
-            for (int v = 0; v < 8; ++v) data.push_back(100.0f * t0 + v);
-        const std::string bytes(reinterpret_cast<char *>(data.data()), data.size() * 4);
+            for (int v = 0; v < 8; ++v) data.push_back(static_cast<std::int16_t>(4 * (100 * t0 + v - 400)));
+        const std::string bytes(reinterpret_cast<char *>(data.data()), data.size() * 2);
         runs[r]->stream = std::fopen(dir.write("run" + std::to_string(r), bytes).c_str(), "rb");
     }
     file_list_root.next = &second;

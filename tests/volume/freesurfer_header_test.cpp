@@ -40,6 +40,9 @@ TEST(FreesurferHeader, Failures) {
               "Error: Value for t dimension not found in header file '" + dir / "a.bhdr" + "'\n");
     dir.write("b.bhdr", "cols: 64\n\n   \n# c\nrows: 64\nColumns: 3\n");  // only non-blank lines count
     EXPECT_EQ(read_header(dir / "b_", h, status), "Error reading line 3 of file '" + dir / "b.bhdr" + "'\n");
+    dir.write("g.bhdr", "\ncols: 64\n#" + std::string(1100, 'c') + "\n");
+    EXPECT_EQ(read_header(dir / "g_", h, status),
+              "Error: line 3 of the file " + dir / "g.bhdr" + " is longer than 1023 characters.\n");
     dir.write("c.bhdr", sizes + "n_time_points: 3\ntop_left_r: 1\n");
     EXPECT_EQ(read_header(dir / "c_", h, status),
               "Error: the corner positions (top_left, top_right, bottom_right) are incomplete in header file '" +

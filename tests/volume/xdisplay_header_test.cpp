@@ -46,7 +46,10 @@ TEST(XdisplayHeader, ErrorMessages) {
     struct Case {
         const char *header, *text, *name, *message;  // '@' in a message stands for the directory
     };
+    const std::string long_comment = "x 4\n#" + std::string(1100, 'c') + " t 20\n";
     const Case cases[] = {
+        {"j.hdr", long_comment.c_str(), "j.bfloat",
+         "Error: line 2 of the file @/j.hdr is longer than 1023 characters.\n"},
         {"data.old/r.hdr", "x 4\ny 3\nz 2\nt 5\n", "data.old/r",
          "Error: the file type is not recognized,\nso it was assumed to be an xdisplay file without an extension.\n"
          "However, the storage type was not read from file @/data.old/r.hdr\n"
@@ -120,5 +123,6 @@ TEST(VolumeMatrices, InverseAndSingularMatrix) {
     VolumeHeader h;
     // The message goes to standard output; send it where the death test looks.
     EXPECT_EXIT(dup2(STDERR_FILENO, STDOUT_FILENO); read_volume_header(0, (dir / "flat.bfloat").c_str(), &h),
-                ::testing::ExitedWithCode(1), "failed on row 1");
+                ::testing::ExitedWithCode(1), "Error: the voxel size along y of file .*/flat.bfloat is 0, so its "
+                                              "voxel-to-world matrix cannot be inverted.\nfailed on row 1");
 }
