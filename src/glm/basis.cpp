@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "glm/ar_model.h"
+#include "glm/design_search.h"
 #include "glm/fit.h"
 #include "glm/paradigm.h"
 #include "glm/state.h"
@@ -232,6 +233,7 @@ int GLM_define_basis_functions() {
 
     // One fine-grid work vector serves every event of the build.
     OwnedVector<float> p(static_cast<std::int64_t>(ntime) * S);
+    const bool searching = GLMInternal_design_search_active();
     for (int e = 0; e < GLM.nevents; ++e) {
         const int shape = GLM.event_shape[e];
         const int number = GLM.event_number[e];
@@ -244,6 +246,10 @@ int GLM_define_basis_functions() {
                 if (!std::isfinite(GLM.design_matrix[k][e])) return refuse_column(number);
             continue;
         }
+        const bool stimulus = shape != SHAPE_TABLE && shape != SHAPE_INTERACTION;
+        if (searching && stimulus && GLMInternal_reuse_column(e, S)) continue;
+        // Kernels in the order applied: a drug event's decay and rise kernels, then the IRF.
+        int modes[3], nmodes = 0;
         if (shape == SHAPE_TABLE) {
             GLMInternal_create_table(e, S, p.get());
             ++GLM.ntable_events;
@@ -251,13 +257,10 @@ int GLM_define_basis_functions() {
             GLMInternal_create_interaction(e, p.get());
         } else {
             if (GLMInternal_create_stimulus_paradigm(e, S, p.get())) return 1;
-            if (shape == SHAPE_DRUG_IRF) {
-                GLMInternal_convolve_paradigm_IRF(1, S, p.get(), e);
-                GLMInternal_convolve_paradigm_IRF(2, S, p.get(), e);
-            }
+            if (shape == SHAPE_DRUG_IRF) modes[nmodes++] = 1, modes[nmodes++] = 2;
         }
-        if (shape != SHAPE_INTERACTION && !(shape == SHAPE_TABLE && !GLM.convolve_table[number]))
-            GLMInternal_convolve_paradigm_IRF(0, S, p.get(), e);
+        if (shape != SHAPE_INTERACTION && !(shape == SHAPE_TABLE && !GLM.convolve_table[number])) modes[nmodes++] = 0;
+        GLMInternal_convolve_paradigm_kernels(modes, nmodes, S, p.get(), e, searching);
         if (GLM_input.fPET_analysis && shape != SHAPE_TABLE) GLMInternal_integrate_paradigm(S, p.get());
         const int count = shape == SHAPE_INTERACTION ? ntime : ntime * S;
         GLMInternal_normalize_paradigm(count, p.get(), GLM.event_scale[number]);
@@ -272,6 +275,7 @@ int GLM_define_basis_functions() {
         }
         const int stride = shape == SHAPE_INTERACTION ? 1 : S;
         for (int k = 0; k < ntime; ++k) GLM.design_matrix[k][e] = p[static_cast<std::int64_t>(k) * stride];
+        if (searching && stimulus) GLMInternal_keep_column(e);
     }
 
     write_baseline_columns();

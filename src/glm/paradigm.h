@@ -29,3 +29,11 @@ float GLMInternal_normalize_paradigm(int n, float *p, float scale);
 // Causal convolution of p with the IRF (mode 0), the decay kernel (1) or the
 // rise kernel (2) of event e; returns 0.
 int GLMInternal_convolve_paradigm_IRF(int mode, int S, float *p, int e);
+// Applies the kernels of modes[0], ..., modes[count - 1] (count <= 3) to p in
+// turn, as that many calls of GLMInternal_convolve_paradigm_IRF do. With fast
+// set and kernels long enough to pay, the chain is applied at once through
+// transforms in double precision instead, which agrees with the direct sums to
+// float rounding; their kernel spectra and plans are kept until
+// GLMInternal_release_convolution_transforms. Returns 0.
+int GLMInternal_convolve_paradigm_kernels(const int *modes, int count, int S, float *p, int e, bool fast);
+void GLMInternal_release_convolution_transforms();

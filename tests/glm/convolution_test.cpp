@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -69,6 +70,12 @@ TEST(Convolution, EqualsTheDirectSumInIncreasingLagOnTheKernelsStep) {
     const std::vector<float> q = convolved(0, p, 3);
     HRF.resolution = 0.75f;
     const std::vector<float> irf = convolved(0, p, 3), rise = convolved(2, p, 3);
+    // Both kernels at once through transforms, after a run of zeros that must stay exact.
+    std::vector<float> chain = p;
+    std::fill(chain.begin(), chain.begin() + 9, 0.0f);
+    const std::vector<float> direct = convolved(0, convolved(2, chain, 3), 3);
+    const int modes[2] = {2, 0};
+    EXPECT_EQ(GLMInternal_convolve_paradigm_kernels(modes, 2, 3, chain.data(), 0, true), 0);
     HRF.irf = GLM.drug_irf_rise[0] = nullptr;  // borrowed, not owned by the model state
     ASSERT_EQ(want.size(), 600u);
     for (int i = 0; i < 600; ++i) {
@@ -77,5 +84,6 @@ TEST(Convolution, EqualsTheDirectSumInIncreasingLagOnTheKernelsStep) {
         ASSERT_EQ(q[i], s) << i;
         ASSERT_NEAR(irf[i], want[i], 1e-5 * (1 + std::fabs(want[i]))) << i;
         ASSERT_EQ(rise[i], irf[i]) << i;
+        ASSERT_NEAR(chain[i], direct[i], i < 9 ? 0.0 : 1e-5) << i;
     }
 }

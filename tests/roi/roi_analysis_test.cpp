@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <regex>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "driver/globals.h"
 #include "glm/basis.h"
+#include "glm/fit.h"
 #include "glm/parameters.h"
 #include "glm/state.h"
 #include "support/cli.h"
@@ -124,6 +127,42 @@ TEST(RoiSearch, EveryShiftIsUndoneAndTheBestOneAppliedOnce) {
     for (int s = 0; s < GLM.nstims[0]; ++s) EXPECT_EQ(GLM.stim_on[0][s], kOnsets[s] + best);
     ASSERT_EQ(GLM_define_basis_functions(), 0);
     EXPECT_EQ(design(), after);
+}
+
+TEST(RoiSearch, BestValuesAndObjectiveAreThoseOfFreshBuildsOfEveryCombination) {
+    // Drug-IRF pulses of 6 s under a 40 s IRF sampled every 0.5 s: a plain loop
+    // over the grid, each design built afresh, finds what the search reports.
+    make_model(40, {{SHAPE_GAMMA, 3.0f, {10.3f, 50.0f, 90.7f, 130.0f}}});
+    free_float_vector(HRF.irf);
+    GLM.event_shape[0] = SHAPE_DRUG_IRF, HRF.active = 1, HRF.resolution = 0.5f, HRF.npoints = 80;
+    HRF.irf = float_vector(80);
+    for (int k = 0; k < 80; ++k) HRF.irf[k] = k * std::exp(-k / 6.0f);
+    for (int s = 0; s < 4; ++s) GLM.stim_on[0][s] += 0.7f, GLM.stim_off[0][s] = GLM.stim_on[0][s] + 6.0f;
+    GLM_set_time_constant(0, 2.0f);
+    add_region(5.0f, 6), add_region(-3.0f, 7);
+    for (int s = 0; s < 4; ++s) GLM.stim_on[0][s] -= 0.7f, GLM.stim_off[0][s] -= 0.7f;
+    const std::vector<float> on(GLM.stim_on[0], GLM.stim_on[0] + 4), off(GLM.stim_off[0], GLM.stim_off[0] + 4);
+    float best = INFINITY, chi2, fit[80];
+    char want[64];
+    for (float tau : float_grid(0.3f, 12.0f)) {
+        GLM_set_time_constant(0, tau);
+        for (float dt : float_grid(-1.5f, 1.5f)) {
+            GLM_increment_onset_times(0, dt);
+            float S = 0.0f;
+            for (Overlay *o = ovl_root.next; o; o = o->next) GLM_fit_data(80, o->time_series, fit, &chi2), S += chi2;
+            const float m = GLM_DrugEfficiency();
+            if (m > 0.0f && S * m < best)
+                best = S * m, std::snprintf(want, 64, "%g\nbest onset increment for event 1 = %g", tau, dt);
+            std::copy(on.begin(), on.end(), GLM.stim_on[0]), std::copy(off.begin(), off.end(), GLM.stim_off[0]);
+        }
+    }
+    GLM_set_time_constant(0, 3.0f);
+    ASSERT_EQ(add_GLM_variation("1", 1) + add_GLM_variation("1", 0), 0);
+    std::smatch m;
+    const std::string out = search();
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("min chi2 / DOF = (\\S+)\nbest tau for event 1 = ([^]+)\n$")));
+    EXPECT_NEAR(std::stof(m[1]), best, 1e-5 * best);  // printed with 6 digits
+    EXPECT_EQ(m[2].str(), std::string(want));
 }
 
 TEST(RoiSearch, NoQualifyingCombinationLeavesTheStartingModel) {
