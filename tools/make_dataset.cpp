@@ -6,7 +6,9 @@
 // is convolved with the BOLD-monkey impulse response and normalised to peak 1.
 // Event 1 drives one box of voxels, event 2 another, with an amplitude given in
 // percent of the baseline. Every voxel also carries a slow drift and AR(1)
-// noise. The same options and seed always give the same files.
+// noise. With --background the voxels outside the ellipsoid inscribed in the
+// volume (the "brain") are scaled down, as in a scan with a dark background.
+// The same options and seed always give the same files.
 #include <nifti1_io.h>
 
 #include <algorithm>
@@ -37,6 +39,7 @@ struct Options {
     double amplitude = 3.0;  // percent of the baseline
     double drift = 2.0;      // percent of the baseline over a run
     double voxel_size = 3.0;
+    double background = 1.0;  // scale of the voxels outside the brain
     std::uint64_t seed = 1;
     std::string conditions = "1 2 1-2 1,2";
     std::vector<std::string> extra;
@@ -75,6 +78,8 @@ void usage() {
         "  --amplitude P      response amplitude in percent of the baseline (default 3)\n"
         "  --drift P          slow drift in percent of the baseline over a run (default 2)\n"
         "  --voxel-size MM    voxel edge length (default 3)\n"
+        "  --background F     scale the voxels outside the inscribed ellipsoid by F\n"
+        "                     (default 1: no background; 0: a zero background)\n"
         "  --seed N           seed of the noise (default 1)\n"
         "  --conditions TEXT  conditions line of the control file (default \"1 2 1-2 1,2\")\n"
         "  --control-extra L  extra keyword line for the control file (repeatable)\n");
@@ -124,6 +129,7 @@ Options parse_options(int argc, char **argv) {
         else if (option == "--amplitude") o.amplitude = parse_number(option, value);
         else if (option == "--drift") o.drift = parse_number(option, value);
         else if (option == "--voxel-size") o.voxel_size = parse_number(option, value);
+        else if (option == "--background") o.background = parse_number(option, value);
         else if (option == "--seed") o.seed = static_cast<std::uint64_t>(parse_integer(option, value));
         else if (option == "--conditions") o.conditions = value;
         else if (option == "--control-extra") o.extra.emplace_back(value);
@@ -230,6 +236,13 @@ private:
     double spare_ = 0.0;
     bool have_spare_ = false;
 };
+
+// Inside the ellipsoid inscribed in the volume: semi-axes of half the size
+// along each axis, around the volume's centre.
+bool in_brain(const Options &o, int x, int y, int z) {
+    const auto term = [](int i, int n) { return (i - 0.5 * (n - 1)) / (0.5 * n); };
+    return term(x, o.nx) * term(x, o.nx) + term(y, o.ny) * term(y, o.ny) + term(z, o.nz) * term(z, o.nz) <= 1.0;
+}
 
 std::FILE *create(const std::filesystem::path &path) {
     std::FILE *f = std::fopen(path.c_str(), "wb");
@@ -368,6 +381,7 @@ int main(int argc, char **argv) {
                         double value = o.baseline + drift + noise[v];
                         for (int e = 0; e < 2; ++e)
                             if (boxes[e].contains(x, y, z)) value += scale * regressor[e][t];
+                        if (!in_brain(o, x, y, z)) value *= o.background;
                         volume[v] = static_cast<float>(value);
                     }
             std::fwrite(volume.data(), sizeof(float), volume.size(), f);

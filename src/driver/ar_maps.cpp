@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "driver/runs.h"
@@ -46,9 +47,9 @@ int half_extent(float reach, float voxel_size) {
     return static_cast<int>(q);
 }
 
-// Normalised one-dimensional Gaussian pass along an axis with the given
-// stride: each value becomes the weighted mean of the neighbours inside the
-// axis. weight[d] is the weight of distance d.
+// One-dimensional Gaussian pass along an axis with the given stride: each
+// value becomes the weighted sum of the neighbours inside the axis. weight[d]
+// is the weight of distance d.
 void smooth_axis(const double *in, double *out, int nx, int ny, int nz, int axis, int extent,
                  const std::vector<double> &weight) {
     const int n = axis == 0 ? nx : axis == 1 ? ny : nz;
@@ -61,13 +62,9 @@ void smooth_axis(const double *in, double *out, int nx, int ny, int nz, int axis
                 const int i = axis == 0 ? x : axis == 1 ? y : z;
                 const int lo = i - reach < 0 ? -i : -reach;
                 const int hi = i + reach > n - 1 ? n - 1 - i : reach;
-                double sum = 0.0, norm = 0.0;
-                for (int d = lo; d <= hi; ++d) {
-                    const double g = weight[d < 0 ? -d : d];
-                    sum += g * in[v + d * stride];
-                    norm += g;
-                }
-                out[v] = sum / norm;
+                double sum = 0.0;
+                for (int d = lo; d <= hi; ++d) sum += weight[d < 0 ? -d : d] * in[v + d * stride];
+                out[v] = sum;
             }
 }
 
@@ -94,10 +91,12 @@ int smooth_AR_maps() {
 
     const std::int64_t V = voxel_count();
     if (auto_cor && V > 0) {
-        // The kernel g = gx(dx) gy(dy) gz(dz) is separable and the neighbours
-        // inside the volume form a box, so its border-renormalised weighted
-        // mean equals three normalised one-dimensional passes. This agrees with
-        // the direct three-dimensional sum to double rounding.
+        // The kernel g = gx(dx) gy(dy) gz(dz) is separable, so the sums of
+        // g x value and of g over the neighbours inside the volume and the
+        // brain mask are three one-dimensional passes each, over the masked
+        // map and over the mask. Their ratio, the kernel renormalised over
+        // the voxels that count, agrees with the direct three-dimensional sum
+        // to double rounding. Voxels outside the mask keep 0.
         const int extent[3] = {ix, iy, iz};
         std::vector<double> weight[3];
         for (int a = 0; a < 3; ++a) {
@@ -107,15 +106,22 @@ int smooth_AR_maps() {
             const double r2 = static_cast<double>(resolution[a]) * resolution[a];
             for (int d = 0; d <= reach_voxels; ++d) weight[a][d] = std::exp(-r2 * d * d / w);
         }
-        std::vector<double> map(static_cast<std::size_t>(V)), scratch(static_cast<std::size_t>(V));
+        std::vector<double> map(static_cast<std::size_t>(V)), scratch(map.size()), norm(map.size());
+        const auto smooth = [&](std::vector<double> &values) {
+            smooth_axis(values.data(), scratch.data(), nx, ny, nz, 0, ix, weight[0]);
+            smooth_axis(scratch.data(), values.data(), nx, ny, nz, 1, iy, weight[1]);
+            smooth_axis(values.data(), scratch.data(), nx, ny, nz, 2, iz, weight[2]);
+            values.swap(scratch);
+        };
+        for (std::int64_t v = 0; v < V; ++v) norm[v] = voxel_in_mask(v) ? 1.0 : 0.0;
+        smooth(norm);
         for (int k = 1; k <= order; ++k) {
             std::printf("\rsmoothing map AR%d", k);
             std::fflush(stdout);
-            for (std::int64_t v = 0; v < V; ++v) map[v] = auto_cor[v][k];
-            smooth_axis(map.data(), scratch.data(), nx, ny, nz, 0, ix, weight[0]);
-            smooth_axis(scratch.data(), map.data(), nx, ny, nz, 1, iy, weight[1]);
-            smooth_axis(map.data(), scratch.data(), nx, ny, nz, 2, iz, weight[2]);
-            for (std::int64_t v = 0; v < V; ++v) auto_cor[v][k] = static_cast<float>(scratch[v]);
+            for (std::int64_t v = 0; v < V; ++v) map[v] = voxel_in_mask(v) ? auto_cor[v][k] : 0.0;
+            smooth(map);
+            for (std::int64_t v = 0; v < V; ++v)
+                auto_cor[v][k] = voxel_in_mask(v) ? static_cast<float>(map[v] / norm[v]) : 0.0f;
         }
     }
     std::printf("\n");
@@ -150,8 +156,10 @@ int analyze_AR_noise() {
         }
         for (int j = 0; j < n; ++j) {
             const std::int64_t v = f + j;
-            for (std::int64_t t = 0; t < T; ++t) series[t] = block[t * n + j];
-            if (GLM_calculate_AR_coefficient(static_cast<int>(T), series.get(), order, auto_cor[v])) return 1;
+            if (voxel_in_mask(v)) {  // voxels outside the mask keep the white-noise values
+                for (std::int64_t t = 0; t < T; ++t) series[t] = block[t * n + j];
+                if (GLM_calculate_AR_coefficient(static_cast<int>(T), series.get(), order, auto_cor[v])) return 1;
+            }
             if (progress.due(v)) {
                 if (order == 1)
                     std::printf("\rComputing %d AR map, %d percent done", order, progress.percent(v));

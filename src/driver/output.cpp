@@ -105,12 +105,14 @@ int fail_write(std::FILE **stream) {
 }
 }  // namespace
 
-int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream) {
-    if (GLM_input.output_format) return write_nifti_header(kind, nvolumes, name, stream);
+int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream, int intent_code,
+                     float intent_p1) {
+    if (GLM_input.output_format) return write_nifti_header(kind, nvolumes, name, stream, intent_code, intent_p1);
     return open_xdisplay_output(kind, nvolumes, name, stream);
 }
 
-int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream) {
+int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream, int intent_code,
+                       float intent_p1) {
     const RunEntry &g = file_list_root;
     const bool with_dof = kind == 1;
     // The header stores the sizes as 16-bit integers.
@@ -129,6 +131,8 @@ int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **str
     const short dims[8] = {4, static_cast<short>(g.nx), static_cast<short>(g.ny), static_cast<short>(g.nz),
                            static_cast<short>(nvolumes), 1, 1, 1};
     std::memcpy(n.dim, dims, sizeof n.dim);
+    n.intent_code = static_cast<short>(intent_code);
+    n.intent_p1 = intent_p1;
     n.datatype = kind == -1 ? 4 : 16;
     n.bitpix = kind == -1 ? 16 : 32;
     n.vox_offset = with_dof ? 368.0f : 352.0f;

@@ -4,7 +4,10 @@
 #include <cstdio>
 
 // Output kinds: -1 16-bit samples, 0 float samples, 1 float samples with the
-// degrees-of-freedom extension.
-int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream);
-int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream);
+// degrees-of-freedom extension. A NIfTI header carries the intent code and
+// its first parameter (xdisplay headers have no place for them).
+int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream, int intent_code = 0,
+                     float intent_p1 = 0.0f);
+int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream, int intent_code = 0,
+                       float intent_p1 = 0.0f);
 int write_output_files(int nconditions);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/ar_maps.h"
+#include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/options.h"
 #include "driver/output.h"
@@ -152,6 +153,7 @@ int run_program(int argc, char **argv) {
     if (Verbose) GLM_describe_conditions();
     GLM_describe_input_files();
 
+    if (set_up_brain_mask()) return 1;
     if (analyze_AR_noise()) return 1;
 
     if (overlay_list[0]) {

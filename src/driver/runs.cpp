@@ -381,3 +381,9 @@ int read_block_vector(float *out, int first_voxel, int *count) {
     }
     return 0;
 }
+
+int open_image_file(RunEntry *image, const VolumeHeader &header) {
+    if (take_header(image, header)) return 1;
+    image->multiplier = 1.0f;
+    return open_run_data(image);
+}

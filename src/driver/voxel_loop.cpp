@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/ar_maps.h"
+#include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "driver/runs.h"
@@ -16,6 +17,7 @@
 #include "glm/frequency_filter.h"
 #include "glm/reports.h"
 #include "glm/statistics.h"
+#include "glm/z_score.h"
 #include "numerics/arrays.h"
 
 float **av_sigma_map = nullptr;
@@ -23,6 +25,7 @@ float **P_map = nullptr;
 float **T_map = nullptr;
 float **S_map = nullptr;
 float **dS_map = nullptr;
+float **Z_map = nullptr;
 std::int16_t *nAR_map = nullptr;
 
 namespace {
@@ -103,8 +106,18 @@ void allocate_maps(int nconditions, int nvoxels) {
     T_map = float_matrix(nconditions, nvoxels);
     S_map = float_matrix(nconditions, nvoxels);
     dS_map = float_matrix(nconditions, nvoxels);
+    Z_map = GLM_input.z_maps ? float_matrix(nconditions, nvoxels) : nullptr;
     nAR_map = short_vector(nvoxels);
     for (int v = 0; v < nvoxels; ++v) nAR_map[v] = 0;
+}
+
+// A voxel outside the brain mask is not fitted: every map holds 0 there.
+void set_neutral(int v, int nconditions) {
+    for (int k = 0; k < 3; ++k) av_sigma_map[k][v] = 0.0f;
+    for (int c = 0; c < nconditions; ++c) {
+        P_map[c][v] = T_map[c][v] = S_map[c][v] = dS_map[c][v] = 0.0f;
+        if (Z_map) Z_map[c][v] = 0.0f;
+    }
 }
 
 }  // namespace
@@ -131,6 +144,13 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
         if (read_block_vector(block.get(), f, &n)) std::exit(1);
         for (int j = 0; j < n; ++j) {
             const int v = f + j;
+            if (!voxel_in_mask(v)) {
+                set_neutral(v, nconditions);
+                if (residue.active())
+                    for (int tau = 0; tau < T; ++tau) block[static_cast<std::int64_t>(tau) * n + j] = 0.0f;
+                report_progress(v, step, V);
+                continue;
+            }
             for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
 
             GLM_Update_Weights(T, y.get());
@@ -154,13 +174,14 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             av_sigma_map[2][v] = sigma != 0.0f ? baseline / sigma : 0.0f;
 
             for (int c = 0; c < nconditions; ++c) {
-                float F, t, p, p_corrected, effect, standard_error;
+                float F = 0.0f, t, p, p_corrected, effect, standard_error;
                 if (GLM_calculate_F(T, variance, resels, c, &F, &t, &p, &p_corrected, &effect, &standard_error))
                     return 1;
                 float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? p : p_corrected));
                 if (t < 0.0f) P = -P;
                 P_map[c][v] = P;
                 T_map[c][v] = t;
+                if (Z_map) Z_map[c][v] = z_statistic(F, t, GLM.DOF, GLM.condition_nrows[c]);
                 if (percent_change) {
                     if (baseline == 0.0f) {
                         effect = standard_error = 0.0f;
@@ -202,6 +223,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
                 std::printf("  P-%s.nii   T-%s.nii   S-%s.nii\n", text, text, text);
             else
                 std::printf("  P-%s.bfloat   T-%s.bfloat   S-%s.bfloat\n", text, text, text);
+            if (Z_map) std::printf(GLM_input.output_format ? "  Z-%s.nii\n" : "  Z-%s.bfloat\n", text);
         }
     }
     std::printf("\n\n");

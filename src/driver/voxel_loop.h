@@ -8,6 +8,7 @@ extern float **P_map;         // [conditions][V]
 extern float **T_map;
 extern float **S_map;
 extern float **dS_map;
+extern float **Z_map;          // [conditions][V], only with z-maps
 extern std::int16_t *nAR_map;  // [V]
 
 int analyze_runs(int nconditions, int percent_change, int residue_mode);

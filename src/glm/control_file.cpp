@@ -292,6 +292,15 @@ int GLMInternal_decode_keyword(char *line) {
         std::strcpy(GLM_input.conditions, arg);
         return 0;
     }
+    if (!std::strcmp(keyword, "mask")) {
+        if (TextScanner(arg).word(GLM_input.mask_file, NAME_SIZE)) return 0;
+        std::printf("Error: `mask' requires a file name or the word auto.\n");
+        return -1;
+    }
+    if (!std::strcmp(keyword, "z-maps")) {
+        GLM_input.z_maps = 1;
+        return 0;
+    }
     if (!std::strcmp(keyword, "convolve-table")) return decode_convolve_table(arg);
     if (!std::strcmp(keyword, "drift-correct")) return decode_drift_correct(arg);
     if (!std::strcmp(keyword, "files:") || !std::strcmp(keyword, "files") || !std::strcmp(keyword, "runs:") ||

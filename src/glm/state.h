@@ -110,6 +110,8 @@ struct GLMInputs {
     int fPET_analysis;
     char irf_file[NAME_SIZE];
     char conditions[NAME_SIZE];
+    char mask_file[NAME_SIZE];  // brain mask image, "auto" (from the data) or empty (none)
+    int z_maps;                 // 1: write a z map per condition
     int nruns;
     char fmri_file[MAX_RUNS][NAME_SIZE];
     char event_file[MAX_RUNS][NAME_SIZE];

@@ -97,24 +97,19 @@ TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
     ASSERT_EQ(run.status, 0) << run.output;
     const int V = 24, T = 124, dof = T - (2 + 2 * 3);
 
-    const std::string s = read_file(dir + "/S-1-2.nii");
-    EXPECT_EQ(field<float>(s, 108), 368.0f);
-    EXPECT_EQ(std::string(s.substr(348, 4)), std::string("\1\0\0\0", 4));
-    EXPECT_EQ(field<int>(s, 352), 16);
-    EXPECT_EQ(field<int>(s, 356), 20);
-    EXPECT_EQ(field<int>(s, 360), dof);
-    EXPECT_EQ(s.size(), 368u + 2 * V * 4);
-
-    const std::string p = read_file(dir + "/P-1-2.nii");
-    EXPECT_EQ(field<float>(p, 108), 352.0f);
-    EXPECT_EQ(std::string(p.substr(348, 4)), std::string(4, '\0'));
-    EXPECT_EQ(p.size(), 352u + V * 4);
-
-    const std::string r = read_file(dir + "/residue.nii");
-    EXPECT_EQ(field<std::int16_t>(r, 70), 4);   // datatype: signed 16-bit
-    EXPECT_EQ(field<std::int16_t>(r, 72), 16);  // bitpix
-    EXPECT_EQ(field<std::int16_t>(r, 48), T);   // dim[4]
-    EXPECT_EQ(r.size(), 352u + static_cast<std::size_t>(V) * T * 2);
+    // S: vox_offset, extender, extension (size 16, code 20, the DOF) and size; P: no extension.
+    const std::string s = read_file(dir + "/S-1-2.nii"), p = read_file(dir + "/P-1-2.nii");
+    EXPECT_EQ(std::vector<double>({field<float>(s, 108), double(s.compare(348, 4, "\1\0\0\0", 4)),
+                                   double(field<int>(s, 352)), double(field<int>(s, 356)), double(field<int>(s, 360)),
+                                   double(s.size())}),
+              std::vector<double>({368, 0, 16, 20, double(dof), 368 + 2 * V * 4}));
+    EXPECT_EQ(std::vector<double>(
+                  {field<float>(p, 108), double(p.compare(348, 4, std::string(4, '\0'))), double(p.size())}),
+              std::vector<double>({352, 0, 352 + V * 4}));
+    const std::string r = read_file(dir + "/residue.nii");  // datatype int16, bitpix, dim[4], size
+    EXPECT_EQ(std::vector<int>({field<std::int16_t>(r, 70), field<std::int16_t>(r, 72), field<std::int16_t>(r, 48),
+                                static_cast<int>(r.size())}),
+              std::vector<int>({4, 16, T, 352 + V * T * 2}));
 
     EXPECT_EQ(read_file(dir + "/.display"), "zep-display -t control.txt -S\n");
     tmp.write("d/.display", "mine\n");  // a file of the user is kept
@@ -233,3 +228,49 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
 }
 
 }  // namespace
+
+TEST(Analysis, BrainMasksLeaveBackgroundOutAndZMapsCarryIntents) {
+    TempDir tmp;
+    // Two data sets equal inside an ellipsoidal brain, outside it 5 % and 0 of the signal.
+    const std::string script = tmp.write("mask.py", R"PY(
+import sys, os, glob, shutil, subprocess, numpy as np, nibabel as nib
+from scipy import stats
+exe, gen, d = sys.argv[1:]
+def load(f): return np.asarray(nib.load(f).dataobj)
+def run(data, extra, out, status=0):
+    with open(f"{d}/{data}/control.txt") as f: ctl = f.read()
+    open(f"{d}/{data}/c.txt", "w").write(ctl.replace("conditions", extra + "\nconditions"))
+    r = subprocess.run([exe, "c.txt", "-R", "x"], cwd=f"{d}/{data}", capture_output=True, text=True)
+    assert r.returncode == status, r.stdout
+    os.makedirs(f"{d}/{out}")
+    for f in glob.glob(f"{d}/{data}/[A-Zamr]*.nii"):
+        if "run" not in f: shutil.move(f, f"{d}/{out}/")
+    return {os.path.basename(f): load(f) for f in glob.glob(f"{d}/{out}/*.nii")}, r.stdout
+for bg in ("0.05", "0"):
+    subprocess.run([gen, "--dir", f"{d}/{bg}", "--nx", "8", "--ny", "8", "--nz", "4", "--volumes", "60",
+                    "--background", bg, "--conditions", "1 1-2 1,2"], check=True, capture_output=True)
+plain, _ = run("0.05", "z-maps", "plain")
+auto, _ = run("0.05", "z-maps\nmask auto", "auto")
+mask = auto.pop("mask.nii")[..., 0] == 1
+assert (mask == (load(f"{d}/0/run1.nii").mean(-1) > 500)).all() and 0 < mask.sum() < mask.size
+for name, a in plain.items():  # outside the mask 0, inside the unmasked values exactly
+    assert np.array_equal(auto[name], np.where(mask.reshape(mask.shape + (1,) * (a.ndim - 3)), a, 0)), name
+hdr = {n: nib.load(f"{d}/auto/{n}.nii").header for n in ("T-1", "T-1,2", "Z-1", "Z-1,2", "P-1")}
+assert [(h["intent_code"], h["intent_p1"]) for h in hdr.values()] == [(3, 112), (0, 0), (5, 0), (5, 0), (0, 0)]
+t = auto["T-1.nii"]
+assert np.allclose(auto["Z-1.nii"], np.sign(t) * stats.norm.isf(stats.t.sf(abs(t), 112)), atol=1e-4)
+nib.save(nib.Nifti1Image(mask.astype(np.uint8), None), f"{d}/brain.nii")
+one, _ = run("0.05", "AR 1 6\nmask ../brain.nii", "one")
+other, _ = run("0", "AR 1 6\nmask ../brain.nii", "other")
+for name in one:  # the background never enters, not even through the AR maps
+    assert np.array_equal(one[name], other[name]), name
+assert (one["AR.nii"][~mask] == 0).all() and (one["AR.nii"][mask] != 0).all()
+assert (run("0", "mask auto", "zero")[0]["mask.nii"][..., 0] == mask).all()
+nib.save(nib.Nifti1Image(np.ones((8, 8, 3), np.int16), None), f"{d}/small.nii")
+out = run("0", "mask ../small.nii", "small", 1)[1]
+assert "Error: the mask ../small.nii has dimensions (8,8,3), but the runs have (8,8,4).\n" in out, out
+)PY");
+    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
+                                "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+}

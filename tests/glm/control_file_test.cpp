@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "glm/control_file.h"
 #include "glm/description_fixture.h"
@@ -38,30 +39,22 @@ TEST_F(ControlFile, KeywordsSetTheInputs) {
         "\nbaseline-terms 2\nscale-event 2.5 b\nAR 2 3.5\nnoise-model iWLS 4\n"
         "frequency-filter 0.01 0.1\nresidue-filter 0 0.2\nmultiple-comparisons 12\nnormalize-IRON\nfPET-analysis\n"
         "output-format zep\noutput-format analyze\nIRF BOLD-monkey # built in\nconditions 1 2 12 1-2 # tests\n"
-        "drift-correct 0 a b\nbaseline-terms 4\nruns: # no runs follow\n",
+        "drift-correct 0 a b\nbaseline-terms 4\nmask brain.nii # file\nz-maps\nruns: # no runs follow\n",
         &result);
     ASSERT_EQ(result, 0) << out;
     EXPECT_EQ(out, "using HRF (hemodynamic response function)\n");
-    EXPECT_EQ(GLM_input.nbaseline_terms, 4);
-    EXPECT_EQ(GLM.drift_correct_terms[5], 2);   // set by the first baseline-terms, kept by the second
-    EXPECT_EQ(GLM.drift_correct_terms[10], 0);  // a
-    EXPECT_EQ(GLM.drift_correct_terms[11], 0);  // b
-    EXPECT_EQ(GLM.event_scale[11], 2.5f);
-    EXPECT_EQ(GLM_input.AR_order, 2);
-    EXPECT_EQ(GLM_input.AR_smoothing, 3.5f);
-    EXPECT_EQ(GLM_input.noise_model, NOISE_IWLS);
-    EXPECT_EQ(GLM_input.noise_model_parameter, 4.0f);
-    EXPECT_EQ(GLM_input.preGLM_frequency_band[1], 0.1f);
-    EXPECT_EQ(GLM_input.residue_frequency_band[1], 0.2f);
-    EXPECT_EQ(GLM_input.multiple_comparisons, 12);
-    EXPECT_EQ(GLM_input.normalize, 2);
-    EXPECT_EQ(GLM_input.fPET_analysis, 1);
-    EXPECT_EQ(GLM_input.output_format, 0);
-    EXPECT_STREQ(GLM_input.irf_file, "BOLD-monkey");
-    EXPECT_EQ(HRF.active, 1);
-    EXPECT_STREQ(GLM_input.conditions, "1 2 12 1-2 ");
-    EXPECT_EQ(GLM_input.nruns, 0);
-    EXPECT_EQ(GLM.initialized, 1);
+    // Baseline terms; the drift terms of event 5 (set by the first baseline-terms line, kept by the second),
+    // a and b; the scale of b; AR; noise model; bands; resels; normalisation; fPET; format; z maps; runs.
+    const GLMInputs &in = GLM_input;
+    EXPECT_EQ(std::vector<double>({double(in.nbaseline_terms), double(GLM.drift_correct_terms[5]),
+                                   double(GLM.drift_correct_terms[10]), double(GLM.drift_correct_terms[11]),
+                                   GLM.event_scale[11], double(in.AR_order), in.AR_smoothing, double(in.noise_model),
+                                   in.noise_model_parameter, in.preGLM_frequency_band[1], in.residue_frequency_band[1],
+                                   double(in.multiple_comparisons), double(in.normalize), double(in.fPET_analysis),
+                                   double(in.output_format), double(in.z_maps), double(in.nruns)}),
+              std::vector<double>({4, 2, 0, 0, 2.5, 2, 3.5, NOISE_IWLS, 4, 0.1f, 0.2f, 12, 2, 1, 0, 1, 0}));
+    EXPECT_EQ(std::string(in.irf_file) + "|" + in.conditions + "|" + in.mask_file, "BOLD-monkey|1 2 12 1-2 |brain.nii");
+    EXPECT_EQ(HRF.active + GLM.initialized, 2);
 
     // AR without smoothing and OLS without a parameter reset their numbers.
     EXPECT_EQ(read("AR 1\nnoise-model OLS\nconditions 1\n", &result), "");
@@ -69,6 +62,7 @@ TEST_F(ControlFile, KeywordsSetTheInputs) {
     EXPECT_EQ(GLM_input.AR_smoothing, 1.0f);
     EXPECT_EQ(GLM_input.noise_model_parameter, 0.0f);
     EXPECT_STREQ(GLM_input.conditions, "1\n");
+    EXPECT_EQ(std::string(GLM_input.mask_file) + std::to_string(GLM_input.z_maps), "0");
 }
 
 TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
@@ -84,6 +78,8 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
                                      p + "':\n"},
         {"drift-correct 2 a-\n", "Error using drift-correct: event - is undefined.\nError reading line 1 of file '" +
                                      p + "':\n"},
+        {"mask # none\n", "Error: `mask' requires a file name or the word auto.\nError reading line 1 of file '" + p +
+                               "':\n"},
         {"Notify\n", "Error reading line 1 of file '" + p + "':\nThe keyword `Notify' is not understood.\n"},
     };
     for (const auto &c : cases) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "glm/statistics.h"
+#include "glm/z_score.h"
 #include "test_model.h"
 
 namespace {
@@ -94,4 +95,24 @@ TEST(ConditionTest, FloorCorrectedPAndNeutralResults) {
     GLM_singular_fit = 1;
     EXPECT_EQ(test({1, 0}, 1.0f, 0), std::vector<float>({0, 0, 1, 1, 0, 0}));
     GLM_singular_fit = 0;
+}
+
+TEST(ZScore, AgreesWithScipyForTAndFDownToTheFloorOfP) {
+    // Rows of (F, sign of t, DOF, rows, z): the z of the same tail as t (two-sided) or F (upper), from log p.
+    const std::vector<double> ref = python_values(
+        "import itertools, numpy as np\nfrom scipy import stats, special\n"
+        "Fs = [1e-6, .3, 1, 4, 30, 120, 300, 1e3, 1e4, 1e9]  # p from 1 through e^-100 (at 72 DOF) to below\n"
+        "for d, q, F, s in itertools.product([3, 12, 72, 5000], [1, 2, 5], Fs, [1, -1]):\n"
+        "    F = float(np.float32(F)); lp = max(stats.f.logsf(F, q, d), -100.0)\n"
+        "    z = s * -special.ndtri_exp(lp - np.log(2)) if q == 1 else max(0.0, -special.ndtri_exp(lp))\n"
+        "    print(F, s, d, q, z)\n"
+        "for lp in -np.logspace(-9, np.log10(700), 40): print(lp, -special.ndtri_exp(lp))\n");
+    ASSERT_EQ(ref.size(), 4u * 3 * 10 * 2 * 5 + 80);
+    for (size_t i = 0; i + 80 < ref.size(); i += 5) {
+        const float t = static_cast<float>(ref[i + 1] * std::sqrt(ref[i]));
+        EXPECT_NEAR(z_statistic(ref[i], t, ref[i + 2], ref[i + 3]), ref[i + 4], 2e-7 * (1 + std::fabs(ref[i + 4])))
+            << "F=" << ref[i] << " t=" << t << " dof=" << ref[i + 2] << " rows=" << ref[i + 3];
+    }
+    for (size_t i = ref.size() - 80; i < ref.size(); i += 2)  // z up to 37
+        EXPECT_NEAR(z_from_log_upper_tail(ref[i]), ref[i + 1], 1e-14 * (1 + std::fabs(ref[i + 1]))) << ref[i];
 }
