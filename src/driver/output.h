@@ -4,7 +4,9 @@
 #include <cstdio>
 
 // Output kinds: -1 16-bit samples, 0 float samples, 1 float samples with the
-// degrees-of-freedom extension.
+// degrees-of-freedom extension. The stream writes a temporary file; the caller
+// ends it with close_output (numerics/temp_files.h), which gives the volume
+// its name when it is complete. A stream merely fclose'd is lost at exit.
 int open_output_file(int kind, int nvolumes, const char *name, std::FILE **stream);
 int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream);
 int write_output_files(int nconditions);

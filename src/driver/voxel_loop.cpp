@@ -17,6 +17,7 @@
 #include "glm/reports.h"
 #include "glm/statistics.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 
 float **av_sigma_map = nullptr;
 float **P_map = nullptr;
@@ -84,7 +85,7 @@ public:
     }
 
     void close() {
-        if (stream_ && std::fclose(stream_) != 0) {
+        if (stream_ && !close_output(stream_)) {
             std::printf("Error writing the fMRI output file.\n");
             std::exit(1);
         }
