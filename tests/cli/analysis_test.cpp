@@ -193,6 +193,22 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     }
 }
 
+TEST(Analysis, GzipRunsGiveTheMapsOfTheirUncompressedTwins) {
+    TempDir tmp;
+    const std::string a = tmp.file("a"), b = tmp.file("b");
+    ASSERT_EQ(0, generate(a, "--nx 6 --ny 5 --nz 4 --volumes 40 --control-extra 'AR 1' --control-extra normalize-IRON"));
+    const std::string zip = "cp -r '" + a + "' '" + b + "' && cd '" + b +
+                            "' && gzip run1.nii run2.nii && sed -i 's/[.]nii /.nii.gz /' control.txt";
+    ASSERT_EQ(0, std::system(zip.c_str()));
+    for (const std::string &d : {a, b}) ASSERT_EQ(run_fmriglm("control.txt -R x", d).status, 0);
+    for (const char *name : {"average", "P-1-2", "T-2", "S-1", "AR", "residue"}) {
+        const std::string plain = read_file(a + "/" + name + ".nii");
+        EXPECT_TRUE(!plain.empty() && plain == read_file(b + "/" + name + ".nii")) << name;
+    }
+    for (const auto &entry : std::filesystem::directory_iterator(b))  // no uncompressed copy is left
+        EXPECT_EQ(entry.path().filename().string().find("fmriglm-"), std::string::npos) << entry.path();
+}
+
 // A failed write, a kill in the voxel loop and a directory that takes no files
 // leave nothing under the results' names and no temporary file.
 TEST(Analysis, OutputsAreWholeOrAbsent) {
