@@ -60,18 +60,19 @@ std::string decompress(const char *file_name) {
     bool written = true;
     while (written && (count = gzread(in, buffer.get(), CHUNK_BYTES)) > 0)
         written = write_all(fd, buffer.get(), static_cast<std::size_t>(count));
-    int write_error = errno;
+    int error = errno;
     // A cut or damaged stream ends the reading with an error that zlib keeps.
     int code;
     std::string why = gzerror(in, &code);
     const std::string prefix = std::string(file_name) + ": ";
     if (why.compare(0, prefix.size(), prefix) == 0) why.erase(0, prefix.size());
-    if (code == Z_ERRNO) why = std::strerror(errno);
     if (gzclose(in) != Z_OK && code == Z_OK) code = Z_BUF_ERROR, why = "unexpected end of file";
-    if (close(fd) != 0 && written) written = false, write_error = errno;
+    if (close(fd) != 0 && written) written = false, error = errno;
     if (!written)
         std::printf("Error: cannot write the uncompressed data of %s to %s (%s).\n", file_name, path.c_str(),
-                    std::strerror(write_error));
+                    std::strerror(error));
+    else if (code == Z_ERRNO)
+        std::printf("Error: cannot read file %s (%s).\n", file_name, std::strerror(error));
     else if (code != Z_OK)
         std::printf("Error: the compressed file %s is damaged or incomplete (%s).\n", file_name, why.c_str());
     if (!written || code != Z_OK) {
