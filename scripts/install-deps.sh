@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
-packages=(g++ cmake make libfftw3-dev libniftiio-dev libnifti2-dev libznz-dev libgtest-dev libbenchmark-dev
+packages=(g++ cmake make libfftw3-dev libniftiio-dev libnifti2-dev libznz-dev zlib1g-dev libgtest-dev libbenchmark-dev
           python3-numpy python3-scipy python3-nibabel python3-statsmodels "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -15,6 +15,7 @@
 #include "glm/ar_model.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 
 float **auto_cor = nullptr;
 
@@ -183,7 +184,7 @@ int analyze_AR_noise() {
         failed = std::fwrite(column.data(), sizeof(float), column.size(), stream) != column.size();
     }
     // Buffered data that cannot be written out at the close is a short write too.
-    if (std::fclose(stream) != 0) failed = true;
+    if (!close_output(stream, !failed)) failed = true;
     if (failed) {
         std::printf("Error writing file `AR'\n");
         return 1;

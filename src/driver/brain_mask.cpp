@@ -11,6 +11,7 @@
 #include "driver/output.h"
 #include "driver/runs.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 #include "volume/volume_header.h"
 
 const std::uint8_t *brain_mask = nullptr;
@@ -62,7 +63,7 @@ int derive_mask(std::int64_t V) {
     if (open_output_file(-1, 1, "mask", &stream)) return 1;
     std::vector<std::int16_t> samples(mask_storage.begin(), mask_storage.end());
     const bool written = std::fwrite(samples.data(), 2, samples.size(), stream) == samples.size();
-    if (std::fclose(stream) != 0 || !written) {
+    if (!close_output(stream, written)) {
         std::printf("\nError writing file `mask'\n");
         return 1;
     }

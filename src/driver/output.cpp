@@ -7,6 +7,7 @@
 
 #include "driver/globals.h"
 #include "glm/state.h"
+#include "numerics/temp_files.h"
 #include "volume/volume_header.h"
 
 static_assert(sizeof(nifti_1_header) == 348, "the NIfTI-1 header is 348 bytes");
@@ -25,7 +26,7 @@ int open_xdisplay_output(int kind, int nvolumes, const char *name, std::FILE **s
     const RunEntry &g = file_list_root;
     char file_name[NAME_SIZE];
     if (!compose_name(file_name, name, "hdr")) return 1;
-    std::FILE *header = std::fopen(file_name, "w");
+    std::FILE *header = create_output(file_name);
     if (!header) {
         std::printf("Error: cannot open the output file %s\n", file_name);
         return 1;
@@ -35,16 +36,22 @@ int open_xdisplay_output(int kind, int nvolumes, const char *name, std::FILE **s
                  g.resolution[1], g.resolution[2], g.origin[0], g.origin[1], g.origin[2], g.direction[0],
                  g.direction[1], g.direction[2]);
     std::fprintf(header, "degrees-of-freedom %d\n", GLM_get_DOF());
-    const bool header_failed = std::ferror(header) != 0;
-    if (std::fclose(header) != 0 || header_failed) {
-        std::printf("Error: cannot write the output file %s\n", file_name);
+    char data_name[NAME_SIZE];
+    if (!compose_name(data_name, name, kind == 0 || kind == 1 ? "bfloat" : "bshort")) {
+        close_output(header, false);
         return 1;
     }
-
-    if (!compose_name(file_name, name, kind == 0 || kind == 1 ? "bfloat" : "bshort")) return 1;
-    *stream = std::fopen(file_name, "wb");
+    *stream = create_output(data_name);
     if (!*stream) {
-        std::printf("Error: cannot open the output file %s\n", file_name);
+        close_output(header, false);
+        std::printf("Error: cannot open the output file %s\n", data_name);
+        return 1;
+    }
+    // The header takes its name after the data file, when that is complete.
+    if (!attach_output(header, *stream)) {
+        std::printf("Error: cannot write the output file %s\n", file_name);
+        close_output(*stream, false);
+        *stream = nullptr;
         return 1;
     }
     return 0;
@@ -99,7 +106,7 @@ void diagonal_geometry(const RunEntry &g, nifti_1_header &n) {
 }
 
 int fail_write(std::FILE **stream) {
-    std::fclose(*stream);
+    close_output(*stream, false);
     *stream = nullptr;
     return 1;
 }
@@ -144,7 +151,7 @@ int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **str
 
     char file_name[NAME_SIZE];
     if (!compose_name(file_name, name, "nii")) return 1;
-    *stream = std::fopen(file_name, "wb");
+    *stream = create_output(file_name);
     if (!*stream) {
         std::printf("Error: cannot open the header file %s.\n", file_name);
         return 1;

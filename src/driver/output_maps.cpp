@@ -7,6 +7,7 @@
 #include "driver/output.h"
 #include "driver/voxel_loop.h"
 #include "glm/reports.h"
+#include "numerics/temp_files.h"
 
 namespace {
 
@@ -18,8 +19,7 @@ int write_volume(int kind, const char *name, std::initializer_list<const float *
     bool ok = true;
     for (const float *map : maps)
         ok = ok && std::fwrite(map, sizeof(float), nvoxels, stream) == static_cast<std::size_t>(nvoxels);
-    if (std::fclose(stream) != 0) ok = false;
-    return ok ? 0 : 1;
+    return close_output(stream, ok) ? 0 : 1;
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "glm/reports.h"
 #include "glm/state.h"
 #include "help/help_menu.h"
+#include "numerics/temp_files.h"
 #include "numerics/text_lines.h"
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
@@ -52,11 +54,11 @@ void write_display_file(const char *control_file) {
         std::fclose(existing);
         return;
     }
-    std::FILE *display = std::fopen(".display", "w");
+    std::FILE *display = create_output(".display");
     bool written = display != nullptr;
     if (display) {
         std::fprintf(display, "zep-display -t %s -S\n", control_file);
-        if (std::fclose(display) != 0) written = false;
+        written = close_output(display);
     }
     if (!written) std::printf("Warning: cannot write the file .display.\n");
 }
@@ -114,6 +116,18 @@ int run_program(int argc, char **argv) {
     if (!control_file_given || help) {
         print_syntax();
         return help ? 0 : 1;
+    }
+    install_temp_file_removal();
+    // The maps go to the current directory: one that takes no files fails now,
+    // not after the analysis. A search over regions writes no maps.
+    if (!overlay_list[0]) {
+        std::FILE *probe = create_output("fmriglm-write-test");
+        if (!probe) {
+            std::printf("Error: cannot create files in the current directory (%s); the results are written there.\n",
+                        std::strerror(errno));
+            return 1;
+        }
+        close_output(probe, false);
     }
 
     std::printf("\n");

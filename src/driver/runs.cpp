@@ -204,7 +204,11 @@ int take_header(RunEntry *run, const VolumeHeader &h) {
 // header promises, so that a truncated file stops the set-up, not the analysis.
 int open_run_data(RunEntry *run) {
     if (run->stream) std::fclose(run->stream);
-    run->stream = std::fopen(run->fmri_file, "rb");
+    const char *path = uncompressed_name(run->fmri_file);
+    if (!path) return 1;
+    run->stream = std::fopen(path, "rb");
+    // The stream keeps an uncompressed copy readable after its name is gone.
+    release_uncompressed(run->fmri_file);
     if (!run->stream) {
         std::printf("Error: cannot open file %s.\n", run->fmri_file);
         return 1;

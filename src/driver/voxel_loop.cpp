@@ -19,6 +19,7 @@
 #include "glm/statistics.h"
 #include "glm/z_score.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 
 float **av_sigma_map = nullptr;
 float **P_map = nullptr;
@@ -87,7 +88,7 @@ public:
     }
 
     void close() {
-        if (stream_ && std::fclose(stream_) != 0) {
+        if (stream_ && !close_output(stream_)) {
             std::printf("Error writing the fMRI output file.\n");
             std::exit(1);
         }

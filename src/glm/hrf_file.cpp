@@ -7,6 +7,7 @@
 #include "glm/description_text.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 #include "numerics/text_lines.h"
 
 namespace {
@@ -85,7 +86,7 @@ int read_irf_lines(const char *name) {
 }
 
 int write_hrf_dat() {
-    std::FILE *out = std::fopen("HRF.dat", "w");
+    std::FILE *out = create_output("HRF.dat");
     if (!out) {
         std::printf("Error attempting to open the hemodyamic response file (output) HRF.dat\n");
         return 1;
@@ -94,7 +95,10 @@ int write_hrf_dat() {
     for (int i = 0; i < HRF.npoints; ++i)
         std::fprintf(out, "%g %g\n", static_cast<double>(static_cast<float>(i) * HRF.resolution),
                      static_cast<double>(HRF.irf[i]));
-    std::fclose(out);
+    if (!close_output(out)) {
+        std::printf("Error writing the hemodynamic response file HRF.dat.\n");
+        return 1;
+    }
     return 0;
 }
 

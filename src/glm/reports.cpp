@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "glm/state.h"
+#include "numerics/temp_files.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ void GLM_describe_stimuli() {
 }
 
 void GLM_describe_basis_functions() {
-    std::FILE *out = std::fopen("basis.dat", "w");
+    std::FILE *out = create_output("basis.dat");
     if (!out) {
         std::printf("Cannot open basis function output file ...\n");
         return;
@@ -168,8 +169,7 @@ void GLM_describe_basis_functions() {
         }
     }
     // A full disk must not leave a truncated report that looks complete.
-    const bool failed = std::ferror(out) != 0;
-    if (std::fclose(out) != 0 || failed) std::printf("Error writing the basis function output file basis.dat.\n");
+    if (!close_output(out)) std::printf("Error writing the basis function output file basis.dat.\n");
 }
 
 void GLM_describe_conditions() {

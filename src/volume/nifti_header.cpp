@@ -134,7 +134,9 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
         std::printf("Error: the file name %s is too long.\n", file_name);
         return 1;
     }
-    std::FILE *stream = std::fopen(header_name, "rb");
+    const char *path = uncompressed_name(header_name);
+    if (!path) return 1;
+    std::FILE *stream = std::fopen(path, "rb");
     if (!stream) {
         std::printf("Error: cannot open Nifti file %s.\n", header_name);
         return 1;

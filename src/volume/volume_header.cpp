@@ -99,6 +99,7 @@ int read_volume_header(int verbose, const char *file_name, VolumeHeader *h) {
         char extension[NAME_SIZE];
         int code;
         if (get_extension(h->file_name, &code, extension)) return 1;
+        if (is_compressed_nifti(h->file_name)) code = FILE_NII;
         if (code == FILE_NII || code == FILE_IMG) {
             h->file_type = code;
             if (code == FILE_IMG && verbose)
@@ -107,6 +108,9 @@ int read_volume_header(int verbose, const char *file_name, VolumeHeader *h) {
         } else {
             h->file_type = h->storage_type = code;
             status = read_xdisplay_header(h->file_name, h);
+            if (status && std::strcmp(extension, "gz") == 0)
+                std::printf("Of compressed files only NIfTI-1 files named .nii.gz are read; %s is not one.\n",
+                            h->file_name);
         }
     } else {
         char header_name[NAME_SIZE];

@@ -89,6 +89,15 @@ int decode_freesurfer_header_keyword(char *line, VolumeHeader *header, float geo
 int get_extension(char *file_name, int *file_type, char *scratch);
 int replace_extension(const char *file_name, int *file_type, const char *new_extension, char *result);
 
+// A gzip-compressed NIfTI-1 file (a name ending in .nii.gz) is read through an
+// uncompressed copy, made on the first call for the name: uncompressed_name
+// gives the name to open for reading (the copy's, or the name itself for other
+// files), or nullptr after a message. release_uncompressed removes the copy;
+// streams open on it keep reading it.
+bool is_compressed_nifti(const char *file_name);
+const char *uncompressed_name(const char *file_name);
+void release_uncompressed(const char *file_name);
+
 int machine_byte_order();
 void swap_16(void *two_bytes);
 void swap_32(void *four_bytes);

@@ -8,6 +8,7 @@
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "numerics/arrays.h"
+#include "numerics/temp_files.h"
 #include "support/model_state.h"
 #include "volume/scratch_dir.h"
 
@@ -37,7 +38,7 @@ std::string write_volume(const std::string &name, int kind, int nvolumes) {
     EXPECT_EQ(open_output_file(kind, nvolumes, name.c_str(), &stream), 0);
     const std::vector<char> samples(static_cast<std::size_t>(V) * nvolumes * (kind == -1 ? 2 : 4), 7);
     EXPECT_EQ(std::fwrite(samples.data(), 1, samples.size(), stream), samples.size());
-    std::fclose(stream);
+    EXPECT_TRUE(close_output(stream));
     return name + (GLM_input.output_format ? ".nii" : kind == -1 ? ".bshort" : ".bfloat");
 }
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -159,6 +160,12 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
     dir.write("fs_000.hdr", "2 2 2 1\n");
     dir.write("fs_000.bshort", encode<std::int16_t>(ramp(8, 1)));
     const std::string fs = dir.file("fs_");
+    // gzip-compressed runs: a cut one, one with a damaged checksum, and a name that is not .nii.gz.
+    ASSERT_EQ(0, std::system(("gzip -k '" + complex + "' '" + good + "'").c_str()));
+    std::string packed = read_file(complex + ".gz");
+    const std::string zcut = dir.write("cut.nii.gz", packed.substr(0, packed.size() - 10));
+    packed[packed.size() - 6] ^= 1;
+    const std::string zbad = dir.write("bad.nii.gz", packed);
     const struct {
         std::vector<std::string> runs;
         int normalize;
@@ -170,6 +177,9 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
         {{complex}, 0, "Error: file " + complex + " holds complex data"},
         {{fs}, 0, "Error: file " + fs + " is a freesurfer-style volume"},
         {{good, zero}, 1, "Error: run #2 (file " + zero + ") has mean intensity 0"},
+        {{good, zcut}, 0, "Error: the compressed file " + zcut + " is damaged or incomplete (unexpected end of file)"},
+        {{zbad}, 0, "Error: the compressed file " + zbad + " is damaged or incomplete (incorrect data check)"},
+        {{good + ".gz"}, 0, "only NIfTI-1 files named .nii.gz are read; " + good + ".gz is not one.\n"},
         {{}, 0, "Error: the GLM control file lists no runs.\n"},
     };
     for (const auto &c : cases) {

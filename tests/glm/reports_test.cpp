@@ -88,8 +88,8 @@ TEST(Reports, BasisFileForTwoRuns) {
               "0 -1.000000 -0.750000 -0.500000 -0.250000 0.000000 0.250000 \n"
               "1 0.500000 0.750000 1.000000 1.250000 1.500000 1.750000 \n");
     std::filesystem::remove("basis.dat");
-    std::filesystem::create_directory("basis.dat");  // cannot be created as a file
-    EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "Cannot open basis function output file ...\n");
+    std::filesystem::create_directory("basis.dat");  // cannot be replaced by a file
+    EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "Error writing the basis function output file basis.dat.\n");
     GLM.design_unmasked = nullptr;  // borrowed
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);
