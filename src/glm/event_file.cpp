@@ -149,7 +149,14 @@ int EventFileReader::stimulus_line() {
         const float start = static_cast<float>(GLM.run_start[run]);
         GLM.excluded_start[GLM.nexcluded] = truncate_to_int(start + on);
         GLM.excluded_stop[GLM.nexcluded] = truncate_to_int(start + off);
+        // Points beyond the run belong to the next run (or to none): say so,
+        // counting the segments of the block from 1.
+        if (GLM.excluded_stop[GLM.nexcluded] > GLM.run_stop[run])
+            std::printf("Warning: excluded segment %d in %s ends at time point %g, after the end of its run (%d "
+                        "points).\n",
+                        stim_count + 1, path, static_cast<double>(off), GLM.run_stop[run] - GLM.run_start[run] + 1);
         ++GLM.nexcluded;
+        ++stim_count;
     }
     return 0;
 }
@@ -490,6 +497,7 @@ int GLM_read_event_file(const char *path, int run, int ntime_run) {
         std::printf("Error: run %d has no time points.\n", run);
         return 1;
     }
+    if (!is_regular_file(path, "event file")) return 1;
     EventFileReader reader;
     reader.path = path;
     reader.run = run;

@@ -44,19 +44,13 @@ TEST_F(ControlFile, KeywordsSetTheInputs) {
     EXPECT_EQ(out, "using HRF (hemodynamic response function)\n");
     EXPECT_EQ(GLM_input.nbaseline_terms, 4);
     EXPECT_EQ(GLM.drift_correct_terms[5], 2);   // set by the first baseline-terms, kept by the second
-    EXPECT_EQ(GLM.drift_correct_terms[10], 0);  // a
-    EXPECT_EQ(GLM.drift_correct_terms[11], 0);  // b
-    EXPECT_EQ(GLM.event_scale[11], 2.5f);
-    EXPECT_EQ(GLM_input.AR_order, 2);
-    EXPECT_EQ(GLM_input.AR_smoothing, 3.5f);
-    EXPECT_EQ(GLM_input.noise_model, NOISE_IWLS);
-    EXPECT_EQ(GLM_input.noise_model_parameter, 4.0f);
-    EXPECT_EQ(GLM_input.preGLM_frequency_band[1], 0.1f);
-    EXPECT_EQ(GLM_input.residue_frequency_band[1], 0.2f);
-    EXPECT_EQ(GLM_input.multiple_comparisons, 12);
-    EXPECT_EQ(GLM_input.normalize, 2);
-    EXPECT_EQ(GLM_input.fPET_analysis, 1);
-    EXPECT_EQ(GLM_input.output_format, 0);
+    const float set[][2] = {{float(GLM.drift_correct_terms[10] + GLM.drift_correct_terms[11]), 0},  // a and b
+                            {GLM.event_scale[11], 2.5f}, {float(GLM_input.AR_order), 2}, {GLM_input.AR_smoothing, 3.5f},
+                            {float(GLM_input.noise_model), NOISE_IWLS}, {GLM_input.noise_model_parameter, 4},
+                            {GLM_input.preGLM_frequency_band[1], 0.1f}, {GLM_input.residue_frequency_band[1], 0.2f},
+                            {float(GLM_input.multiple_comparisons), 12}, {float(GLM_input.normalize), 2},
+                            {float(GLM_input.fPET_analysis), 1}, {float(GLM_input.output_format), 0}};
+    for (int k = 0; k < 12; ++k) EXPECT_EQ(set[k][0], set[k][1]) << k;
     EXPECT_STREQ(GLM_input.irf_file, "BOLD-monkey");
     EXPECT_EQ(HRF.active, 1);
     EXPECT_STREQ(GLM_input.conditions, "1 2 12 1-2 ");
@@ -85,6 +79,9 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
         {"drift-correct 2 a-\n", "Error using drift-correct: event - is undefined.\nError reading line 1 of file '" +
                                      p + "':\n"},
         {"Notify\n", "Error reading line 1 of file '" + p + "':\nThe keyword `Notify' is not understood.\n"},
+        {"drift-correct 9 a\n", "Error: allowed values for `drift-correct' are 0-4.\nError reading line 1 of file '" +
+                                    p + "':\n"},
+        {"AR 1.5\n", "Error: `AR' requires an integer argument.\nError reading line 1 of file '" + p + "':\n"},
     };
     for (const auto &c : cases) {
         int result = 0;
@@ -95,8 +92,14 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
                              "normalize-BOLD"), std::string::npos);
     EXPECT_NE(example().find("\nconditions 1 2 12 1-2 # optional;"), std::string::npos);
     int result = 0;
+    for (const char *text : {"frequency-filter nan nan\n", "AR 1 nan\n", "residue-filter 0 inf\n",
+                             "noise-model fPET -inf\n", "scale-event nan 1\n"})
+        EXPECT_EQ(read(std::string("notify\n") + text, &result),
+                  "Error: line 2 of the file " + p + " holds a value that is not a finite number.\n") << text;
     EXPECT_EQ(printed([] { return GLM_read_control_file("none.ctl", 0); }, &result),
               "Error: cannot open the file none.ctl.\n");
+    EXPECT_EQ(printed([] { return GLM_read_control_file(".", 0); }, &result),
+              "Error: the control file . is a directory, not a file.\n");
     EXPECT_EQ(result, 1);
 }
 
@@ -139,6 +142,8 @@ TEST_F(ControlFile, RunsAreReadInOrderOntoOneTimeAxis) {
                                       "using `convolve-table', but this event is not defined.\n"},
         {"runs\nr1.bfloat r1.glm tab1.txt\nr2.bfloat\n", "Error reading the GLM file name for run 2.\n"},
         {"AR 50\n" + runs, "Error: the order of `AR' (50) must be less than the number of time points (50).\n"},
+        {"runs:\n" + dir_.path() + " r1.glm\n", "Error: the data file " + dir_.path() + " is a directory, not a file.\n"},
+        {"runs:\nr1.bfloat .\n", "Error: the event file . is a directory, not a file.\n"},
         {many, "Error: at most 50 runs are allowed (file " + p + ").\n"},
     };
     for (const auto &c : cases) {
