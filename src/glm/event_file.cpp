@@ -413,8 +413,9 @@ int EventFileReader::header_line() {
             if (HRF.resolution == 0.0f) HRF.resolution = GLM.tr[0];
             if (GLMInternal_drug_kernel_length(p1, nwords == 4 ? p2 : 0.0f) < 0) {
                 std::printf("Error on line %d for event type %d in file %s\n", line_number, event, path);
-                std::printf("The drug-IRF time constants are too long for a resolution of %g seconds.\n",
-                            static_cast<double>(HRF.resolution));
+                std::printf("The drug-IRF time constants need kernels of more than %d samples at a resolution of %g "
+                            "seconds.\n",
+                            MAX_KERNEL_SAMPLES, static_cast<double>(HRF.resolution));
                 return 1;
             }
         }
