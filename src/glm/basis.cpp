@@ -1,6 +1,7 @@
 #include "glm/basis.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -13,6 +14,10 @@
 #include "numerics/arrays.h"
 
 namespace {
+
+// The most samples of the fine time grid (time points x samples per TR): the
+// paradigms and their convolution work on arrays of that length.
+constexpr std::int64_t MAX_GRID_SAMPLES = 10000000;
 
 // Sizes of the arrays in force, so that they are released with the
 // dimensions they were made with.
@@ -224,12 +229,26 @@ int GLM_define_basis_functions() {
     }
 
     const int ntime = GLM.ntime;
+    if (static_cast<std::int64_t>(ntime) * S > MAX_GRID_SAMPLES) {
+        std::printf("Error: %d time points of %d samples each (TR %g s, IRF resolution %g s) exceed the limit of "
+                    "%lld samples of the fine time grid.\n",
+                    ntime, S, static_cast<double>(GLM.tr[0]), static_cast<double>(HRF.resolution),
+                    static_cast<long long>(MAX_GRID_SAMPLES));
+        return 1;
+    }
     GLM.nbaseline_basis = GLM.nruns * GLM_input.nbaseline_terms;
     GLM.nbasis = GLM.nevents + GLM.nbaseline_basis;
     GLM.ntable_events = 0;
     GLMInternal_allocate_model_arrays(ntime, GLM.nbasis);
     GLM.whitening_order = 0;  // the whitening matrix starts as the identity again
     build_inclusion_mask(ntime);
+    // The noise estimate, the iterative weights and every test need a positive
+    // number of degrees of freedom (an exact fit leaves no residual to judge by).
+    if (!(GLM.DOF > 0.0f)) {
+        std::printf("Error: the model leaves %g degrees of freedom; it needs more time points than basis functions.\n",
+                    static_cast<double>(GLM.DOF));
+        return 1;
+    }
 
     // One fine-grid work vector serves every event of the build.
     OwnedVector<float> p(static_cast<std::int64_t>(ntime) * S);

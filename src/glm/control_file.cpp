@@ -1,6 +1,7 @@
 #include "glm/control_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,6 +16,10 @@
 #include "volume/volume_header.h"
 
 namespace {
+
+// Returned by a keyword decoder for a number that is not finite; the reader
+// names the file and line.
+constexpr int NOT_FINITE = -3;
 
 // Event number of an identifier character that names a real event (1..61), else 0.
 int target_event(char c) {
@@ -72,6 +77,7 @@ int decode_scale_event(const char *arg) {
         std::printf("Error: use `scale-event [scale] [event].\n");
         return -1;
     }
+    if (!std::isfinite(scale)) return NOT_FINITE;
     GLM.event_scale[target_event(word[0])] = scale;
     return 0;
 }
@@ -89,8 +95,10 @@ int decode_AR(const char *arg) {
         std::printf("Error: the order of `AR' (%d) must be >= 0.\n", order);
         return -1;
     }
+    if (!scan.number(&smoothing)) smoothing = 1.0f;
+    if (!std::isfinite(smoothing)) return NOT_FINITE;
     GLM_input.AR_order = order;
-    GLM_input.AR_smoothing = scan.number(&smoothing) ? smoothing : 1.0f;
+    GLM_input.AR_smoothing = smoothing;
     return 0;
 }
 
@@ -112,7 +120,9 @@ int decode_noise_model(const char *arg) {
         std::printf("Error: `noise-model' requires an integer argument (fPET or none).\n");
         return -1;
     }
-    GLM_input.noise_model_parameter = scan.number(&parameter) ? parameter : 0.0f;
+    if (!scan.number(&parameter)) parameter = 0.0f;
+    if (!std::isfinite(parameter)) return NOT_FINITE;
+    GLM_input.noise_model_parameter = parameter;
     return 0;
 }
 
@@ -123,6 +133,7 @@ int decode_band(const char *arg, float band[2], const char *message) {
         std::printf("%s\n", message);
         return -1;
     }
+    if (!std::isfinite(low) || !std::isfinite(high)) return NOT_FINITE;
     band[0] = low;
     band[1] = high;
     return 0;
@@ -150,6 +161,10 @@ int decode_drift_correct(const char *arg) {
     int terms;
     if (!scan.integer(&terms)) {
         std::printf("Error: `drift-correct' requires an integer argument, followed by event IDs.\n");
+        return -1;
+    }
+    if (terms < 0 || terms > 4) {
+        std::printf("Error: allowed values for `drift-correct' are 0-4.\n");
         return -1;
     }
     const char *ids = scan.position();
@@ -180,6 +195,7 @@ int read_run_lines(std::FILE *file, const char *path, int *line_number) {
         }
         TextScanner scan(line);
         scan.word(GLM_input.fmri_file[r], NAME_SIZE);
+        if (!is_regular_file(GLM_input.fmri_file[r], "data file")) return 1;
         VolumeHeader header;
         if (read_volume_header(0, GLM_input.fmri_file[r], &header)) return 1;
         const int ntime_run = header.nt;
@@ -324,6 +340,7 @@ void GLMInternal_describe_glm_format() {
 
 int GLM_read_control_file(const char *path, int verbose) {
     GLM_reset_model_state();
+    if (!is_regular_file(path, "control file")) return 1;
     std::FILE *file = std::fopen(path, "r");
     if (!file) {
         std::printf("Error: cannot open the file %s.\n", path);
@@ -343,6 +360,11 @@ int GLM_read_control_file(const char *path, int verbose) {
         }
         if (is_blank_line(line)) continue;
         const int decoded = GLMInternal_decode_keyword(line);
+        if (decoded == NOT_FINITE) {
+            report_not_finite(physical_line, path);
+            std::fclose(file);
+            return 1;
+        }
         if (decoded < 0) {
             std::printf("Error reading line %d of file '%s':\n", physical_line, path);
             if (decoded == -2) {

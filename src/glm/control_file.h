@@ -3,7 +3,8 @@
 
 int GLM_read_control_file(const char *path, int verbose);
 // One keyword line: 0 decoded, 1 the runs follow, -1 a bad argument (message
-// printed), -2 a word that is not a keyword.
+// printed), -2 a word that is not a keyword, -3 a number that is not finite
+// (no message).
 int GLMInternal_decode_keyword(char *line);
 void GLMInternal_describe_glm_format();
 

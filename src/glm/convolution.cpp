@@ -24,14 +24,16 @@ namespace {
 // grid every TR / S. When the two steps differ by more than float rounding
 // (a resolution that does not divide TR / S), the kernel h of m samples is
 // interpolated linearly at the grid step over the span it covers, into
-// resampled; otherwise it is used as it is. Returns the kernel to apply.
-const float *kernel_at_grid_step(const float *h, int *m, float step, OwnedVector<float> &resampled) {
+// resampled; otherwise it is used as it is. Samples beyond the n of the grid
+// would never be applied and are not made. Returns the kernel to apply.
+const float *kernel_at_grid_step(const float *h, int *m, float step, std::int64_t n, OwnedVector<float> &resampled) {
     const float r = HRF.resolution;
     if (!(r > 0.0f) || !(step > 0.0f) || std::fabs(step - r) <= 4.0f * FLT_EPSILON * r) return h;
     // Kernel samples per grid step: at least 1/2 with an active IRF, since S is
     // TR / resolution rounded; without one the drug kernels are sampled at TR.
     const double ratio = static_cast<double>(step) / r;
-    const int length = static_cast<int>((*m - 1) / ratio + 1e-9) + 1;
+    const std::int64_t full = static_cast<std::int64_t>((*m - 1) / ratio + 1e-9) + 1;
+    const int length = static_cast<int>(full < n ? full : n);
     resampled = OwnedVector<float>(length);
     for (int j = 0; j < length; ++j) {
         const double x = j * ratio;
@@ -76,7 +78,8 @@ bool kernel_of(int mode, int S, int e, const float **kernel, int *length, OwnedV
         return false;
     }
     if (!h || m <= 0) return false;
-    *kernel = kernel_at_grid_step(h, &m, GLM.tr[0] / static_cast<float>(S), resampled);
+    *kernel = kernel_at_grid_step(h, &m, GLM.tr[0] / static_cast<float>(S), static_cast<std::int64_t>(GLM.ntime) * S,
+                                  resampled);
     *length = m;
     return true;
 }

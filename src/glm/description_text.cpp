@@ -1,7 +1,6 @@
 #include "glm/description_text.h"
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -22,15 +21,7 @@ bool TextScanner::number(float *value) {
     return true;
 }
 
-bool TextScanner::integer(int *value) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(p_, &end, 10);
-    if (end == p_ || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
-    *value = static_cast<int>(v);
-    p_ = end;
-    return true;
-}
+bool TextScanner::integer(int *value) { return read_int(&p_, value) == IntRead::ok; }
 
 bool TextScanner::word(char *out, std::size_t size) {
     while (*p_ && std::isspace(static_cast<unsigned char>(*p_))) ++p_;

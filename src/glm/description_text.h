@@ -18,7 +18,8 @@ public:
     explicit TextScanner(const char *text) : p_(text) {}
     // A decimal floating-point number; false (position unchanged) when none.
     bool number(float *value);
-    // A decimal integer that fits an int; false (position unchanged) when none.
+    // A decimal integer word that fits an int; false (position unchanged) when
+    // none ("4.5" and "12ab" are none).
     bool integer(int *value);
     // A word delimited by white space; false when the text holds no more words.
     // The word is cut at size - 1 characters (lines are shorter than that).

@@ -13,7 +13,7 @@ int GLMInternal_drug_kernel_length(float tau1, float tau2) {
     const float tmax = (tau1 > tau2) ? tau1 : tau2;
     const float ratio = tmax / r;
     if (ratio < 1.0f) return 10;
-    if (!(ratio < 214748364.0f)) return -1;  // 10 x ratio must fit an int (also refuses NaN)
+    if (!(ratio < MAX_KERNEL_SAMPLES / 10 + 1)) return -1;  // also refuses NaN
     return 10 * static_cast<int>(ratio);
 }
 
@@ -28,8 +28,10 @@ void GLMInternal_make_drug_kernels(int e) {
     const float tau2 = GLM.time_constant2[e];
     const int length = GLMInternal_drug_kernel_length(tau1, tau2);
     if (length < 0) {
-        std::printf("Error: no drug-IRF kernels for time constants %g and %g at a resolution of %g seconds.\n",
-                    static_cast<double>(tau1), static_cast<double>(tau2), static_cast<double>(HRF.resolution));
+        std::printf("Error: no drug-IRF kernels of at most %d samples for time constants %g and %g at a resolution of "
+                    "%g seconds.\n",
+                    MAX_KERNEL_SAMPLES, static_cast<double>(tau1), static_cast<double>(tau2),
+                    static_cast<double>(HRF.resolution));
         std::exit(1);
     }
     float *rise = float_vector(length);

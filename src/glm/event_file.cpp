@@ -149,7 +149,14 @@ int EventFileReader::stimulus_line() {
         const float start = static_cast<float>(GLM.run_start[run]);
         GLM.excluded_start[GLM.nexcluded] = truncate_to_int(start + on);
         GLM.excluded_stop[GLM.nexcluded] = truncate_to_int(start + off);
+        // Points beyond the run belong to the next run (or to none): say so,
+        // counting the segments of the block from 1.
+        if (GLM.excluded_stop[GLM.nexcluded] > GLM.run_stop[run])
+            std::printf("Warning: excluded segment %d in %s ends at time point %g, after the end of its run (%d "
+                        "points).\n",
+                        stim_count + 1, path, static_cast<double>(off), GLM.run_stop[run] - GLM.run_start[run] + 1);
         ++GLM.nexcluded;
+        ++stim_count;
     }
     return 0;
 }
@@ -406,8 +413,9 @@ int EventFileReader::header_line() {
             if (HRF.resolution == 0.0f) HRF.resolution = GLM.tr[0];
             if (GLMInternal_drug_kernel_length(p1, nwords == 4 ? p2 : 0.0f) < 0) {
                 std::printf("Error on line %d for event type %d in file %s\n", line_number, event, path);
-                std::printf("The drug-IRF time constants are too long for a resolution of %g seconds.\n",
-                            static_cast<double>(HRF.resolution));
+                std::printf("The drug-IRF time constants need kernels of more than %d samples at a resolution of %g "
+                            "seconds.\n",
+                            MAX_KERNEL_SAMPLES, static_cast<double>(HRF.resolution));
                 return 1;
             }
         }
@@ -478,10 +486,6 @@ int EventFileReader::read(int ntime_run) {
     return 0;
 }
 
-void print_lines(const char *const *lines) {
-    for (; *lines; ++lines) std::printf("%s\n", *lines);
-}
-
 }  // namespace
 
 int GLM_read_event_file(const char *path, int run, int ntime_run) {
@@ -494,119 +498,11 @@ int GLM_read_event_file(const char *path, int run, int ntime_run) {
         std::printf("Error: run %d has no time points.\n", run);
         return 1;
     }
+    if (!is_regular_file(path, "event file")) return 1;
     EventFileReader reader;
     reader.path = path;
     reader.run = run;
     const int result = reader.read(ntime_run);
     if (reader.file) std::fclose(reader.file);
     return result;
-}
-
-void GLMInternal_describe_event_format(int shape) {
-    static const char *const ON_OFF_LINES[] = {
-        "30 60       # [ON time] [OFF time] [optional magnitude]",
-        "90 120      # [ON time] [OFF time] [optional magnitude]",
-        "...         # ... and so on",
-        nullptr,
-    };
-    const char *heading = nullptr;
-    const char *first = nullptr;
-    const char *const *rest = nullptr;
-    switch (shape) {
-        case SHAPE_SQUARE:
-            heading = "Example of definition for square events:";
-            first = "1 square    # [event identifier] [optional event shape]";
-            rest = ON_OFF_LINES;
-            break;
-        case SHAPE_RAMP_UP:
-            heading = "Example of definition for ramp events:";
-            first = "1 ramp-up   # [event identifier] [event shape]";
-            rest = ON_OFF_LINES;
-            break;
-        case SHAPE_RAMP_DOWN:
-            heading = "Example of definition for ramp events:";
-            first = "1 ramp-down # [event identifier] [event shape]";
-            rest = ON_OFF_LINES;
-            break;
-        case SHAPE_EXP_DOWN:
-            heading = "Example of definition for exponential events:";
-            first = "1 exponential-down 10. # [event identifier] [event shape] [time constant for exponential]";
-            rest = ON_OFF_LINES;
-            break;
-        case SHAPE_GAMMA: {
-            static const char *const lines[] = {
-                "30 1.       # [ON time] [optional magnitude]",
-                "90 2.       # [ON time] [optional magnitude]",
-                "...         # ... and so on",
-                nullptr,
-            };
-            heading = "Example of definition for gamma events:";
-            first = "1 gamma 24. # [event identifier] [event shape] [time constant for gamma]";
-            rest = lines;
-            break;
-        }
-        case SHAPE_SIGMOID: {
-            static const char *const lines[] = {
-                "30 1.         # [ON time] [optional magnitude]",
-                "90 2.         # [ON time] [optional magnitude]",
-                "...           # ... and so on",
-                nullptr,
-            };
-            heading = "Example of definition for sigmoid events:";
-            first = "1 sigmoid 24. # [event identifier] [event shape] [time constant for sigmoid]";
-            rest = lines;
-            break;
-        }
-        case SHAPE_DRUG_IRF:
-            heading = "Example of definition for drug-IRF events:";
-            first = "1 drug-IRF 24. # [event identifier] drug-IRF [tau1] [optional tau2]";
-            rest = ON_OFF_LINES;
-            break;
-        case SHAPE_TABLE:
-            heading = "Example of definition for table events:";
-            first = "1 table 2  # [event identifier] table [column # in table]";
-            break;
-        case SHAPE_BASELINE0:
-            heading = "Example of definition for baseline '0' events:";
-            first = "1 baseline 0  # [event identifier] baseline [polynomial order]";
-            break;
-        case SHAPE_BASELINE1:
-            heading = "Example of definition for baseline '1' events:";
-            first = "1 baseline 1  # [event identifier] baseline [polynomial order]";
-            break;
-        case SHAPE_BASELINE2:
-            heading = "Example of definition for baseline '2' events:";
-            first = "1 baseline 2  # [event identifier] baseline [polynomial order]";
-            break;
-        case SHAPE_BASELINE3:
-            heading = "Example of definition for baseline '3' events:";
-            first = "1 baseline 3  # [event identifier] baseline [polynomial order]";
-            break;
-        case SHAPE_BASELINE_EXP_SAT:
-            heading = "Example of definition for baseline-exp-sat events:";
-            first = "1 baseline-exp-sat 10  # [event identifier] baseline-exp-sat [tau for exponential]";
-            break;
-        case SHAPE_SINE: {
-            static const char *const lines[] = {"This is usually used in conjunction with a cosine event.", nullptr};
-            heading = "Example of definition for sinusoidal events:";
-            first = "1 sine 30  # [event identifier] sine [period]";
-            rest = lines;
-            break;
-        }
-        case SHAPE_COSINE: {
-            static const char *const lines[] = {"This is usually used in conjunction with a sine event.", nullptr};
-            heading = "Example of definition for sinusoidal events:";
-            first = "1 cosine 30  # [event identifier] sine [period]";
-            rest = lines;
-            break;
-        }
-        case SHAPE_INTERACTION:
-            heading = "Example of definition for interaction events (product of 2 events):";
-            first = "I interaction 1 2  # [event identifier] interaction [event1] [event2]";
-            break;
-        default:
-            return;
-    }
-    std::printf("\n%s\n%s\n", heading, first);
-    if (rest) print_lines(rest);
 }

@@ -29,11 +29,19 @@ constexpr BuiltinIRF BUILTIN_IRFS[] = {
     {"IRON-rat", 120.0f, 0.1f, {0.5f, 2.5f, 13.5f}, 0.2f, 0.8f},
 };
 
-// Far more samples than any response needs, and few enough for an int.
-constexpr double MAX_IRF_SAMPLES = 1.0e8;
+// The canonical human response: the difference of two gamma densities (shape
+// k, scale 1 s), g(t; 6) - g(t; 16) / 6, 32 s long at 0.1 s. Like the sums of
+// exponentials its samples are the density times the resolution.
+constexpr const char *DOUBLE_GAMMA_NAME = "BOLD-human";
+constexpr float DOUBLE_GAMMA_LENGTH = 32.0f, DOUBLE_GAMMA_RESOLUTION = 0.1f;
+constexpr double GAMMA_SHAPE[2] = {6.0, 16.0}, GAMMA_AMPLITUDE[2] = {1.0, -1.0 / 6.0};
+
+// Far more samples than any response needs: 10000 s at 0.1 s.
+constexpr int MAX_IRF_SAMPLES = 100000;
 
 // Reads the three lines of an IRF file into HRF; 0 or 1.
 int read_irf_lines(const char *name) {
+    if (!is_regular_file(name, "IRF file")) return 1;
     std::FILE *file = std::fopen(name, "r");
     if (!file) {
         std::printf("Error attempting to open the IRF file %s.\n", name);
@@ -77,9 +85,14 @@ int read_irf_lines(const char *name) {
     HRF.exp_amplitude[1] = values[2][0];
     HRF.exp_amplitude[2] = values[2][1];
     // A non-positive (or non-numeric) length or step gives no sampling grid.
-    if (!(HRF.length > 0.0f) || !(HRF.resolution > 0.0f) ||
-        !(static_cast<double>(HRF.length / HRF.resolution) < MAX_IRF_SAMPLES)) {
+    if (!(HRF.length > 0.0f) || !(HRF.resolution > 0.0f)) {
         std::printf("Error: the IRF file %s needs a positive length and resolution.\n", name);
+        return 1;
+    }
+    const double samples = static_cast<double>(HRF.length / HRF.resolution) + 0.5;
+    if (!(samples < MAX_IRF_SAMPLES + 1)) {
+        std::printf("Error: the IRF file %s asks for %.0f samples (length / resolution); at most %d are allowed.\n",
+                    name, std::floor(samples), MAX_IRF_SAMPLES);
         return 1;
     }
     return 0;
@@ -126,13 +139,19 @@ int GLM_read_hrf_file(int report, const char *name) {
     HRF.active = 1;
     HRF.nexp = 3;
 
+    const bool double_gamma = std::strcmp(name, DOUBLE_GAMMA_NAME) == 0;
     const BuiltinIRF *builtin = nullptr;
     for (const BuiltinIRF &model : BUILTIN_IRFS)
         if (std::strcmp(name, model.name) == 0) {
             builtin = &model;
             break;
         }
-    if (builtin) {
+    if (double_gamma) {
+        HRF.type = 1;
+        HRF.length = DOUBLE_GAMMA_LENGTH;
+        HRF.resolution = DOUBLE_GAMMA_RESOLUTION;
+        for (int k = 0; k < 3; ++k) HRF.exp_tau[k] = HRF.exp_amplitude[k] = 0.0f;
+    } else if (builtin) {
         HRF.length = builtin->length;
         HRF.resolution = builtin->resolution;
         for (int k = 0; k < 3; ++k) HRF.exp_tau[k] = builtin->tau[k];
@@ -145,7 +164,9 @@ int GLM_read_hrf_file(int report, const char *name) {
     float *tau = HRF.exp_tau;
     float *amplitude = HRF.exp_amplitude;
     // The first amplitude makes the response start at zero.
-    if (tau[0] != 0.0f && tau[1] != 0.0f && tau[2] != 0.0f)
+    if (double_gamma)
+        amplitude[0] = 0.0f;
+    else if (tau[0] != 0.0f && tau[1] != 0.0f && tau[2] != 0.0f)
         amplitude[0] = -tau[0] * (amplitude[1] / tau[1] + amplitude[2] / tau[2]);
     else
         amplitude[0] = 0.0f;
@@ -155,7 +176,11 @@ int GLM_read_hrf_file(int report, const char *name) {
     for (int i = 0; i < HRF.npoints; ++i) {
         const float t = static_cast<float>(i) * HRF.resolution;
         double sum = 0.0;
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; double_gamma && k < 2 && t > 0.0f; ++k)
+            sum += HRF.resolution * GAMMA_AMPLITUDE[k] *
+                   std::exp((GAMMA_SHAPE[k] - 1.0) * std::log(static_cast<double>(t)) - t -
+                            std::lgamma(GAMMA_SHAPE[k]));
+        for (int k = 0; !double_gamma && k < 3; ++k) {
             if (tau[k] == 0.0f) continue;
             sum += static_cast<double>(HRF.resolution * amplitude[k] / tau[k]) * std::exp(-static_cast<double>(t / tau[k]));
         }
@@ -163,10 +188,13 @@ int GLM_read_hrf_file(int report, const char *name) {
     }
 
     if (report) {
-        std::printf("\nHRF type   = %s\n", "exponential");
+        std::printf("\nHRF type   = %s\n", double_gamma ? "double-gamma" : "exponential");
         std::printf("IRF length = %g seconds, resolution = %g seconds\n", static_cast<double>(HRF.length),
                     static_cast<double>(HRF.resolution));
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; double_gamma && k < 2; ++k)
+            std::printf("Amplitude of gamma density of shape %g (scale 1 second) = %g\n", GAMMA_SHAPE[k],
+                        GAMMA_AMPLITUDE[k]);
+        for (int k = 0; !double_gamma && k < 3; ++k)
             std::printf("Amplitude of exponential of %g seconds = %g\n", static_cast<double>(tau[k]),
                         static_cast<double>(amplitude[k]));
         std::printf("\n");

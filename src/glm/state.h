@@ -119,7 +119,7 @@ struct GLMInputs {
 };
 
 struct HRFModel {
-    int type;
+    int type;  // 0 a sum of exponentials, 1 the double gamma of BOLD-human
     float length;      // seconds
     float resolution;  // seconds per sample
     int npoints;

@@ -101,6 +101,7 @@ int GLM_read_table_file(const char *name, int run, int ntime_run) {
         std::printf("Error: run %d is outside the %d runs the model holds.\n", run, MAX_RUNS);
         return 1;
     }
+    if (!is_regular_file(name, "table file")) return 1;
     std::FILE *file = std::fopen(name, "r");
     if (!file) {
         std::printf("Error attempting to open the TABLE file %s.\n", name);

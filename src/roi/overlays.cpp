@@ -99,26 +99,33 @@ int read_overlay_file(const char *path, Overlay *overlay) {
     float sum = 0.0f;
     int status = 0, line_number = 0;
     while ((status = read_line(stream, line, ++line_number, path)) == 1) {
-        int x, y, z;
-        float weight;
-        if (std::sscanf(line, "%d %d %d %f", &x, &y, &z, &weight) != 4) {
-            weight = 1.0f;
-            if (std::sscanf(line, "%d %d %d", &x, &y, &z) != 3) {
-                std::printf("Error: The syntax in an overlay file can be one of the following:\n");
-                std::printf("1)  x y z         (voxel indices), OR\n");
-                std::printf("2)  x y z weight  (for variable weight in range 0:1)\n");
-                status = -1;
-                break;
-            }
-        }
-        // Written so that a weight that is not a number is refused as well.
-        if (!(weight >= 0.0f && weight <= 1.0f)) {
-            std::printf("Error: use weight values <= 1. in overlays.\n");
+        // Voxel indices within the image (an index beyond an int is outside
+        // too, not wrapped), then an optional weight.
+        int v[3];
+        const int size[3] = {nx, ny, nz};
+        const char *p = line;
+        IntRead read = IntRead::ok;
+        for (int i = 0; i < 3 && read == IntRead::ok; ++i) read = read_int(&p, &v[i], 0, size[i] - 1);
+        if (read == IntRead::missing) {
+            std::printf("Error: The syntax in an overlay file can be one of the following:\n");
+            std::printf("1)  x y z         (voxel indices), OR\n");
+            std::printf("2)  x y z weight  (for variable weight in range 0:1)\n");
             status = -1;
             break;
         }
-        if (x < 0 || x >= nx || y < 0 || y >= ny || z < 0 || z >= nz) {
+        if (read == IntRead::out_of_range) {
             std::printf("Error: the overlay in file .ovl does not agree with the image dimensions.\n");
+            std::printf("Error reading line %d of file '%s'\n", line_number, path);
+            status = -1;
+            break;
+        }
+        const int x = v[0], y = v[1], z = v[2];
+        char *end = nullptr;
+        float weight = std::strtof(p, &end);
+        if (end == p) weight = 1.0f;
+        // Written so that a weight that is not a number is refused as well.
+        if (!(weight >= 0.0f && weight <= 1.0f)) {
+            std::printf("Error: use weight values <= 1. in overlays.\n");
             status = -1;
             break;
         }
@@ -135,6 +142,10 @@ int read_overlay_file(const char *path, Overlay *overlay) {
     }
     std::fclose(stream);
     if (status < 0) return 1;
+    if (overlay->nvoxels == 0) {
+        std::printf("Error: the overlay file %s lists no voxels.\n", path);
+        return 1;
+    }
     if (sum != 0.0f)
         for (int k = 0; k < overlay->nvoxels; ++k) overlay->weights[k] /= sum;
     return 0;

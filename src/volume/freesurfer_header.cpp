@@ -1,3 +1,4 @@
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -56,13 +57,15 @@ int decode_line(char *line, VolumeHeader *h, float geometry[FREESURFER_GEOMETRY_
     int consumed = 0;
     if (std::sscanf(line, " %1023s%n", word, &consumed) != 1) return 1;
     const char *value = next_non_white(line + consumed);
+    int *const sizes[] = {&h->nx, &h->ny, &h->nz, &h->nt};  // by target, COLS to NTIME
     for (const Keyword &k : keywords) {
         if (std::strcmp(word, k.word) != 0) continue;
         switch (k.target) {
-            case COLS: std::sscanf(value, "%d", &h->nx); break;
-            case ROWS: std::sscanf(value, "%d", &h->ny); break;
-            case NSLICES: std::sscanf(value, "%d", &h->nz); break;
-            case NTIME: std::sscanf(value, "%d", &h->nt); break;
+            case COLS: case ROWS: case NSLICES: case NTIME:
+                // A size below 1 or beyond an int is refused, not wrapped; no
+                // number leaves the size unset.
+                if (read_int(&value, sizes[k.target], 1, INT_MAX, k.word) == IntRead::out_of_range) return 1;
+                break;
             case THICKNESS: std::sscanf(value, "%f", &h->resolution[2]); break;
             case GEOMETRY:
                 if (std::sscanf(value, "%f", &geometry[k.geometry_index]) == 1) {
@@ -156,10 +159,16 @@ int read_freesurfer_header(const char *file_name, VolumeHeader *h) {
         std::printf("Error: cannot open freesurfer file %s.\n", slice_name);
         return 1;
     }
-    int values[4];
-    const int count = std::fscanf(stream, "%d %d %d %d", &values[0], &values[1], &values[2], &values[3]);
+    // The first line holds the sizes and then the byte order, 0 or 1.
+    char first[LINE_BUFFER_SIZE];
+    const bool have_line = read_text_line(stream, first) == LineStatus::ok;
     std::fclose(stream);
-    if (count != 4) {
+    const char *p = first;
+    int values[4];
+    IntRead read = have_line ? IntRead::ok : IntRead::missing;
+    for (int i = 0; i < 4 && read == IntRead::ok; ++i)
+        read = read_int(&p, &values[i], i < 3 ? INT_MIN : 0, i < 3 ? INT_MAX : 1, i < 3 ? nullptr : "the byte order");
+    if (read != IntRead::ok) {
         std::printf("Error: cannot read the byte order from freesurfer file %s.\n", slice_name);
         return 1;
     }

@@ -12,6 +12,7 @@ static_assert(sizeof(nifti_1_header) == 348, "the NIfTI-1 header is 348 bytes");
 
 namespace {
 constexpr int NIFTI_HEADER_BYTES = 348;
+constexpr int NIFTI2_HEADER_BYTES = 540;
 constexpr int EXTENSION_START = NIFTI_HEADER_BYTES + 4;  // after the 4 extender bytes
 constexpr int DOF_EXTENSION_CODE = 20;
 
@@ -65,7 +66,9 @@ bool read_int(std::FILE *stream, bool swapped, std::int32_t *value) {
 // the degrees of freedom from it when its code says so. The extension ints are
 // in the byte order of the header. An extension must lie wholly inside the
 // file: its size is checked before anything behind its first 8 bytes is read.
-int read_extension(std::FILE *stream, const char *header_name, bool swapped, VolumeHeader *h) {
+// *end is the byte position after the extender and that extension.
+int read_extension(std::FILE *stream, const char *header_name, bool swapped, VolumeHeader *h, std::int64_t *end) {
+    *end = EXTENSION_START;
     unsigned char extender[4];
     if (std::fread(extender, 1, 4, stream) != 4 || extender[0] == 0) return 0;
 
@@ -89,6 +92,7 @@ int read_extension(std::FILE *stream, const char *header_name, bool swapped, Vol
                     header_name, static_cast<int>(esize));
         return 1;
     }
+    *end = EXTENSION_START + static_cast<std::int64_t>(esize);
     if (fseeko(stream, EXTENSION_START + 4, SEEK_SET) != 0 || !read_int(stream, swapped, &ecode)) {
         std::printf("Error: A NIFTI1 extension was indicated, but the ecode is missing.\n");
         return 1;
@@ -146,10 +150,19 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
         std::fprintf(stderr, "\nError reading header file %s\n", header_name);
         std::exit(1);
     }
+    // A NIfTI-2 header starts with its size, 540, in either byte order.
+    std::int32_t size = n.sizeof_hdr;
+    swap_32(&size);
+    if (n.sizeof_hdr == NIFTI2_HEADER_BYTES || size == NIFTI2_HEADER_BYTES) {
+        std::fclose(stream);
+        std::printf("Error: %s is a NIfTI-2 file; only NIfTI-1 is read.\n", header_name);
+        return 1;
+    }
     // A dimension count outside 1..7 means the header was written in the
     // other byte order.
     const bool swapped = n.dim[0] < 1 || n.dim[0] > 7;
-    const int extension_status = read_extension(stream, header_name, swapped, h);
+    std::int64_t extensions_end = 0;
+    const int extension_status = read_extension(stream, header_name, swapped, h, &extensions_end);
     std::fclose(stream);
     if (extension_status) return 1;
     if (swapped) {
@@ -200,6 +213,12 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
     if (type->complex) h->data_kind = 1;
     if (n.dim[0] == 5 && n.dim[5] == 3) h->data_kind = 3;
     h->data_offset = n.vox_offset;
+    // In a single file the samples follow the header and its extension.
+    if (h->file_type == FILE_NII && !(n.vox_offset >= static_cast<float>(extensions_end))) {
+        std::printf("Error: the data offset (%g) of file %s lies within its header and extensions (%lld bytes).\n",
+                    static_cast<double>(n.vox_offset), header_name, static_cast<long long>(extensions_end));
+        return 1;
+    }
 
     const int sizes[4] = {h->nx, h->ny, h->nz, h->nt};
     const char axes[4] = {'x', 'y', 'z', 't'};

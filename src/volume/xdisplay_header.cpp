@@ -1,3 +1,4 @@
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -43,20 +44,31 @@ bool is_info_keyword(const char *keyword) {
 // keyword part.
 int decode_keyword(const char *keyword, const char *args, VolumeHeader *h) {
     if (is_info_keyword(keyword)) return -1;
-    if (std::strcmp(keyword, "x") == 0) return std::sscanf(args, "%d", &h->nx) == 1 ? 0 : 1;
-    if (std::strcmp(keyword, "y") == 0) return std::sscanf(args, "%d", &h->ny) == 1 ? 0 : 1;
-    if (std::strcmp(keyword, "z") == 0) return std::sscanf(args, "%d", &h->nz) == 1 ? 0 : 1;
-    if (std::strcmp(keyword, "t") == 0) return std::sscanf(args, "%d", &h->nt) == 1 ? 0 : 1;
-    if (std::strcmp(keyword, "byte-order") == 0) return std::sscanf(args, "%d", &h->byte_order) == 1 ? 0 : 1;
-    if (std::strcmp(keyword, "degrees-of-freedom") == 0) return std::sscanf(args, "%d", &h->dof) == 1 ? 0 : 1;
+    // Integer fields: a value beyond an int or its field's range is refused,
+    // not wrapped.
+    struct IntField {
+        const char *keyword;
+        int *target;
+        int low;
+        int high;
+    };
+    const IntField fields[] = {
+        {"x", &h->nx, 1, INT_MAX}, {"y", &h->ny, 1, INT_MAX},           {"z", &h->nz, 1, INT_MAX},
+        {"t", &h->nt, 1, INT_MAX}, {"byte-order", &h->byte_order, 0, 1}, {"degrees-of-freedom", &h->dof, 0, INT_MAX},
+    };
+    for (const IntField &f : fields)
+        if (std::strcmp(keyword, f.keyword) == 0)
+            return read_int(&args, f.target, f.low, f.high, f.keyword) == IntRead::ok ? 0 : 1;
     if (std::strcmp(keyword, "matrix") == 0) {
         int n[4];
-        const int count = std::sscanf(args, "%d %d %d %d", &n[0], &n[1], &n[2], &n[3]);
-        if (count < 3) return 1;
+        for (int i = 0; i < 3; ++i)
+            if (read_int(&args, &n[i], 1, INT_MAX, "matrix") != IntRead::ok) return 1;
+        const IntRead fourth = read_int(&args, &n[3], 1, INT_MAX, "matrix");
+        if (fourth == IntRead::out_of_range) return 1;
         h->nx = n[0];
         h->ny = n[1];
         h->nz = n[2];
-        if (count == 4) h->nt = n[3];
+        if (fourth == IntRead::ok) h->nt = n[3];
         return 0;
     }
     if (std::strcmp(keyword, "resolution") == 0) {

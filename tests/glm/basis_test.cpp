@@ -107,6 +107,10 @@ TEST(Basis, SubSamplingFactorFromTheIrfStep) {
     HRF.irf = irf, HRF.npoints = 2, HRF.active = 1, HRF.resolution = 5.0f;
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
               "Error: the IRF time step (5.000000) must be <= TR (2.000000)\n");
+    HRF.resolution = 1e-6f;
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
+              "Error: 8 time points of 2000000 samples each (TR 2 s, IRF resolution 1e-06 s) exceed the limit of "
+              "10000000 samples of the fine time grid.\n");
 
     // A table column of values 10 j, convolved with a two-sample kernel: the
     // time point k receives 0.5 c[k] + 0.5 c(k - 1/S), so the ratio of two
@@ -212,6 +216,10 @@ TEST(Basis, RebuildReproducesTheDesignAndBadDesignsAreRefused) {
     add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 8.0f);
     add_stimulus(add_event(2, SHAPE_SQUARE), 2.0f, 8.0f);
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }), SINGULAR);
+    make_runs({3}, 2);  // as many columns as time points
+    add_stimulus(add_event(1, SHAPE_SQUARE), 2.0f, 4.0f);
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
+              "Error: the model leaves 0 degrees of freedom; it needs more time points than basis functions.\n");
 
     // Values that are not finite: a ramp without duration (0/0), a gamma of
     // negative alpha at its onset (0^-1), a saturation without time constant.

@@ -81,6 +81,9 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
         {"mask # none\n", "Error: `mask' requires a file name or the word auto.\nError reading line 1 of file '" + p +
                                "':\n"},
         {"Notify\n", "Error reading line 1 of file '" + p + "':\nThe keyword `Notify' is not understood.\n"},
+        {"drift-correct 9 a\n", "Error: allowed values for `drift-correct' are 0-4.\nError reading line 1 of file '" +
+                                    p + "':\n"},
+        {"AR 1.5\n", "Error: `AR' requires an integer argument.\nError reading line 1 of file '" + p + "':\n"},
     };
     for (const auto &c : cases) {
         int result = 0;
@@ -91,8 +94,14 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
                              "normalize-BOLD"), std::string::npos);
     EXPECT_NE(example().find("\nconditions 1 2 12 1-2 # optional;"), std::string::npos);
     int result = 0;
+    for (const char *text : {"frequency-filter nan nan\n", "AR 1 nan\n", "residue-filter 0 inf\n",
+                             "noise-model fPET -inf\n", "scale-event nan 1\n"})
+        EXPECT_EQ(read(std::string("notify\n") + text, &result),
+                  "Error: line 2 of the file " + p + " holds a value that is not a finite number.\n") << text;
     EXPECT_EQ(printed([] { return GLM_read_control_file("none.ctl", 0); }, &result),
               "Error: cannot open the file none.ctl.\n");
+    EXPECT_EQ(printed([] { return GLM_read_control_file(".", 0); }, &result),
+              "Error: the control file . is a directory, not a file.\n");
     EXPECT_EQ(result, 1);
 }
 
@@ -135,6 +144,8 @@ TEST_F(ControlFile, RunsAreReadInOrderOntoOneTimeAxis) {
                                       "using `convolve-table', but this event is not defined.\n"},
         {"runs\nr1.bfloat r1.glm tab1.txt\nr2.bfloat\n", "Error reading the GLM file name for run 2.\n"},
         {"AR 50\n" + runs, "Error: the order of `AR' (50) must be less than the number of time points (50).\n"},
+        {"runs:\n" + dir_.path() + " r1.glm\n", "Error: the data file " + dir_.path() + " is a directory, not a file.\n"},
+        {"runs:\nr1.bfloat .\n", "Error: the event file . is a directory, not a file.\n"},
         {many, "Error: at most 50 runs are allowed (file " + p + ").\n"},
     };
     for (const auto &c : cases) {

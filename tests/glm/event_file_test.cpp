@@ -38,8 +38,9 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
                                  "2 gamma 8 2\n4\n\n5 sine 16\n0 38\n\n3 sigmoid 10\n6 0.5\n\n4 exponential-down 5\n"
                                  "10 20\n\n6 cosine 16\n0 38\n\nd drug-IRF 12\n20 24\n\nt table 1\n\nu table 0\n\n"
                                  "-\n5 5\n10 12.7\n\nB baseline 3\n\nX baseline-exp-sat 4\n\nI interaction a b\n");
-    const std::string e1 = write("e1.glm", "2\n\n\n1 square\n2 6\n40 41\n\n2 gamma 8 2\n0\n\nt table 2\n\n-\n0 1\n\n"
-                                           "I interaction a b\n");
+    // Old Mac text: every line ends in a lone carriage return.
+    const std::string e1 = write("e1.glm", "2\r\r\r1 square\r2 6\r40 41\r\r2 gamma 8 2\r0\r\rt table 2\r\r-\r0 1\r18 21\r"
+                                           "\rI interaction a b\r");
     GLM.drift_correct_terms[GLM_EventNumberFromCharID('u')] = 1;
     int result = 1;
     const std::string out = printed(
@@ -49,7 +50,9 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
         },
         &result);
     ASSERT_EQ(result, 0) << out;
-    EXPECT_EQ(out, "Warning: stimulus 2 of event 1 in " + e1 + " starts at 40 s, after the end of its run (40 s).\n");
+    EXPECT_EQ(out, "Warning: stimulus 2 of event 1 in " + e1 + " starts at 40 s, after the end of its run (40 s).\n"
+                   "Warning: excluded segment 2 in " + e1 + " ends at time point 21, after the end of its run (20 "
+                   "points).\n");
     EXPECT_EQ(GLM.ntime, 40);
     EXPECT_EQ(GLM.run_start[1], 20);
     EXPECT_EQ(GLM.nevents, 14);
@@ -107,12 +110,9 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     EXPECT_EQ(GLM.table[0][2][5], 7.0f);
     EXPECT_EQ(GLM.table[1][1][5], std::stof(std::to_string(5 + 0.3 * 5 + 0.02 * 25 + std::sin(5))));
 
-    ASSERT_EQ(GLM.nexcluded, 3);
-    const int segments[3][2] = {{5, 5}, {10, 12}, {20, 21}};
-    for (int j = 0; j < 3; ++j) {
-        EXPECT_EQ(GLM.excluded_start[j], segments[j][0]);
-        EXPECT_EQ(GLM.excluded_stop[j], segments[j][1]);
-    }
+    ASSERT_EQ(GLM.nexcluded, 4);
+    const int segments[4] = {505, 1012, 2021, 3841};  // first and last point, as 100 first + last
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(GLM.excluded_start[j] * 100 + GLM.excluded_stop[j], segments[j]) << j;
 }
 
 TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
@@ -164,6 +164,9 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         {"2\n\n1 table -inf\n", "Error: line 3" + not_finite},
         {"2\n\n7 drug-IRF 4 -2\n1 3\n", "Error reading stim 0 of event 7:\nTime constant for shape drug-IRF "
                                            "(-2.000000) must be >= 0.\n" + drug_example},
+        {"2\n\n7 drug-IRF 3e7\n1 3\n", "Error on line 3 for event type 7 in file " + p + "\nThe drug-IRF time "
+                                         "constants need kernels of more than 10000000 samples at a resolution of 2 "
+                                         "seconds.\n"},
     };
     for (const Case &c : cases) {
         GLM_reset_model_state();

@@ -6,6 +6,8 @@
 
 #include "glm/description_fixture.h"
 #include "glm/hrf_file.h"
+#include "glm/paradigm.h"
+#include "test_model.h"
 
 namespace {
 
@@ -54,6 +56,27 @@ TEST_F(HrfFile, ReportPrintsTheModelAndWritesHrfDat) {
     EXPECT_NE(dat.find("\n0.1 "), std::string::npos);
 }
 
+TEST_F(HrfFile, BoldHumanIsTheCanonicalDoubleGamma) {
+    int result = 1;
+    EXPECT_EQ(load("BOLD-human", 1, &result),
+              "\nHRF type   = double-gamma\nIRF length = 32 seconds, resolution = 0.1 seconds\n"
+              "Amplitude of gamma density of shape 6 (scale 1 second) = 1\n"
+              "Amplitude of gamma density of shape 16 (scale 1 second) = -0.166667\n\n");
+    ASSERT_EQ(result * 1000 + HRF.npoints, 320);
+    const int at[] = {0, 13, 50, 51, 150, 319};
+    const std::vector<double> want = python_values("from scipy.stats import gamma as g\nfor i in (0, 13, 50, 51, 150, "
+                                                   "319): print(0.1 * (g.pdf(i / 10, 6) - g.pdf(i / 10, 16) / 6))\n");
+    ASSERT_EQ(want.size(), 6u);
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(HRF.irf[at[k]], want[k], 1e-6 * std::fabs(want[k]) + 1e-12) << at[k];
+    // A block of 1 s at 10 s on a grid of 0.1 s: the response peaks 5-6 s after its onset.
+    GLM.ntime = 30, GLM.tr[0] = 1.0f;
+    std::vector<float> p(300, 0.0f);
+    std::fill(p.begin() + 100, p.begin() + 110, 1.0f);
+    GLMInternal_convolve_paradigm_IRF(0, 10, p.data(), 0);
+    const long peak = std::max_element(p.begin(), p.end()) - p.begin() - 100;
+    EXPECT_TRUE(peak >= 50 && peak <= 60) << peak;
+}
+
 TEST_F(HrfFile, IrfFilesAndTheirErrors) {
     int result = 1;
     // Comments are ignored; a zero third time constant drops the first amplitude.
@@ -75,12 +98,15 @@ TEST_F(HrfFile, IrfFilesAndTheirErrors) {
         {"30 0.5 2\n6 3\n", ""},
         {"30 0 2\n6 3\n1 1\n", "Error: the IRF file bad.irf needs a positive length and resolution.\n"},
         {"30 0.5 2\n6 inf\n1 1\n", "Error: line 2 of the file bad.irf holds a value that is not a finite number.\n"},
+        {"1e4 0.0999 2\n6 3\n1 1\n", "Error: the IRF file bad.irf asks for 100100 samples (length / resolution); at "
+                                     "most 100000 are allowed.\n"},
     };
     for (const auto &c : cases) {
         write("bad.irf", c[0]);
         EXPECT_EQ(load("bad.irf", 0, &result), c[1]) << c[0];
         EXPECT_EQ(result, 1) << c[0];
     }
+    EXPECT_EQ(load(".", 0, &result), "Error: the IRF file . is a directory, not a file.\n");
     EXPECT_EQ(load("bold-monkey", 0, &result), "Error attempting to open the IRF file bold-monkey.\n");
     EXPECT_EQ(result, 1);
 }

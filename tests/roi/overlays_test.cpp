@@ -45,7 +45,10 @@ TEST(Overlays, OverlayFileWeightsAndRefusedLines) {
     for (const char *text : {"1 1 1\n\n", "# note\n", "1 1\n"}) EXPECT_EQ(read(text, 1).second, syntax) << text;
     for (const char *text : {"1 1 1 1.0001\n", "1 1 1 -0.1\n", "1 1 1 nan\n"})
         EXPECT_EQ(read(text, 1).second, "Error: use weight values <= 1. in overlays.\n") << text;
-    EXPECT_EQ(read("0 3 0\n", 1).second, "Error: the overlay in file .ovl does not agree with the image dimensions.\n");
+    for (const char *text : {"0 3 0\n", "4294967296 0 0\n"})
+        EXPECT_EQ(read(text, 1).second, "Error: the overlay in file .ovl does not agree with the image dimensions.\n"
+                                        "Error reading line 1 of file '" + dir.file("r.ovl") + "'\n") << text;
+    EXPECT_EQ(read("", 1).second, "Error: the overlay file " + dir.file("r.ovl") + " lists no voxels.\n");
     std::string lines;
     for (int k = 0; k <= 24; ++k) lines += "1 1 1\n";  // one more than the 24 voxels
     EXPECT_EQ(read(lines, 1).second,

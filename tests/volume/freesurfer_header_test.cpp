@@ -40,6 +40,9 @@ TEST(FreesurferHeader, Failures) {
               "Error: Value for t dimension not found in header file '" + dir / "a.bhdr" + "'\n");
     dir.write("b.bhdr", "cols: 64\n\n   \n# c\nrows: 64\nColumns: 3\n");  // only non-blank lines count
     EXPECT_EQ(read_header(dir / "b_", h, status), "Error reading line 3 of file '" + dir / "b.bhdr" + "'\n");
+    dir.write("b.bhdr", "cols: 64\nrows: 4294967360\n");
+    EXPECT_EQ(read_header(dir / "b_", h, status), "Error: rows: must be an integer from 1 to 2147483647 (read "
+                                                  "4294967360).\nError reading line 2 of file '" + dir / "b.bhdr" + "'\n");
     dir.write("g.bhdr", "\ncols: 64\n#" + std::string(1100, 'c') + "\n");
     EXPECT_EQ(read_header(dir / "g_", h, status),
               "Error: line 3 of the file " + dir / "g.bhdr" + " is longer than 1023 characters.\n");
@@ -49,6 +52,10 @@ TEST(FreesurferHeader, Failures) {
                   dir / "c.bhdr" + "'\n");
     dir.write("d.bhdr", sizes + "n_time_points: 3\n" + corners);
     EXPECT_EQ(read_header(dir / "d_", h, status), "Error: cannot open freesurfer file " + dir / "d_000.hdr" + ".\n");
+    dir.write("d_000.hdr", "64 64 3 4294967297\n");
+    EXPECT_EQ(read_header(dir / "d_", h, status), "Error: the byte order must be an integer from 0 to 1 (read "
+                                                  "4294967297).\nError: cannot read the byte order from freesurfer "
+                                                  "file " + dir / "d_000.hdr" + ".\n");
     dir.write("d_000.hdr", "64 64 3 1\n");
     EXPECT_EQ(read_header(dir / "d_", h, status), "\nError: cannot open file " + dir / "d_" + " as bshort or bfloat.\n");
     EXPECT_EQ(read_header(dir / "e_", h, status), "Error: cannot open freesurfer bhdr file " + dir / "e.bhdr" + ".\n");

@@ -13,6 +13,7 @@ nifti_1_header base_header() {
     nifti_1_header *made = nifti_make_new_header(dims, NIFTI_TYPE_FLOAT32);
     nifti_1_header h = *made;
     std::free(made);
+    h.vox_offset = 368;  // room for an extension of 16 bytes
     return h;
 }
 
@@ -127,6 +128,13 @@ TEST(NiftiHeader, MethodsMessagesAndRejections) {
     EXPECT_EQ(read_header(no_t, h, status), "Error: Value for t dimension not found in header file '" + no_t + "'\n");
     EXPECT_EQ(read_header(dir / "none.nii", h, status), "Error: cannot open Nifti file " + dir / "none.nii" + ".\n");
     EXPECT_EQ(status, 1);
+    n.dim[4] = 5, n.vox_offset = 351;
+    const std::string inside = write_raw(dir, "inside.nii", n);
+    EXPECT_EQ(read_header(inside, h, status),
+              "Error: the data offset (351) of file " + inside + " lies within its header and extensions (352 bytes).\n");
+    n.sizeof_hdr = 540;
+    const std::string two = write_raw(dir, "two.nii", n);
+    EXPECT_EQ(read_header(two, h, status), "Error: " + two + " is a NIfTI-2 file; only NIfTI-1 is read.\n");
 }
 
 TEST(NiftiHeader, ExtensionsAreCheckedBeforeUse) {
@@ -144,6 +152,9 @@ TEST(NiftiHeader, ExtensionsAreCheckedBeforeUse) {
               "Error: the degrees-of-freedom extension in file " + cut + " is too short (8 bytes).\n");
     read_header(write_raw(dir, "other.nii", n, {16, 6, 9, 0}), h, status);
     EXPECT_EQ(status * 10 + h.dof, 0);
+    n.vox_offset = 364;  // inside the extension
+    EXPECT_NE(read_header(write_raw(dir, "in.nii", n, {16, 6, 9, 0}), h, status).find("(368 bytes)"), std::string::npos);
+    n.vox_offset = 368;
     // The extension of an other-endian header is in that byte order too.
     nifti_1_header swapped = n;
     swap_nifti_header(&swapped, 1);

@@ -71,7 +71,11 @@ TEST(XdisplayHeader, ErrorMessages) {
          "Error: arguments for registration are\n1) paxinos-rat, and\n2) nothing else (paxinos-monkey later?)\n"
          "Error reading line 2 of file '@/g.hdr'\n"},
         {"h.hdr", "x 4\ny -3\nz 2\nt 5\n", "h.bfloat",
-         "Error: the header of file @/h.bfloat gives negative dimensions (4,-3,2,5).\n"},
+         "Error: y must be an integer from 1 to 2147483647 (read -3).\nError reading line 2 of file '@/h.hdr'\n"},
+        {"k.hdr", "x 4\nt 4294967336\n", "k.bfloat",
+         "Error: t must be an integer from 1 to 2147483647 (read 4294967336).\nError reading line 2 of file '@/k.hdr'\n"},
+        {"l.hdr", "x 4\nbyte-order 2\n", "l.bfloat",
+         "Error: byte-order must be an integer from 0 to 1 (read 2).\nError reading line 2 of file '@/l.hdr'\n"},
         {"i.hdr", "matrix 2000 2000 2000 2\n", "i.bfloat",
          "Error: the volume of file @/i.bfloat (2000 x 2000 x 2000 x 2 samples) is too large.\n"},
     };
