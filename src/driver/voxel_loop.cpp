@@ -121,10 +121,14 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
 
     allocate_maps(nconditions, V);
     OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE) * T);
-    OwnedVector<float> y(T), fit(T), coefficients(ar_order + 1);
+    OwnedVector<float> y(T), fit(T), raw(T), baseline_weights(T), coefficients(ar_order + 1);
     for (int k = 0; k <= ar_order; ++k) coefficients[k] = 0.0f;
     const int step = V / 100;
-    const bool prefilter = GLM_input.preGLM_frequency_band[0] != 0.0f || GLM_input.preGLM_frequency_band[1] != 0.0f;
+    const bool prefilter = GLM_prefilter_active();
+    if (prefilter && GLM_unweighted_baseline_weights(baseline_weights.get())) {
+        std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
+        return 1;
+    }
 
     ResidueWriter residue;
     if (residue.open(residue_mode, T, V)) return 1;
@@ -142,9 +146,13 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &nAR_map[v])) return 1;
 
             float variance = 0.0f, baseline = 0.0f;
+            if (residue.active())
+                for (int tau = 0; tau < T; ++tau) raw[tau] = y[tau];
             if (prefilter) {
-                if (GLM_fit_data(T, y.get(), fit.get(), &variance)) return 1;
-                baseline = GLM_compute_baseline();
+                // The level of the unfiltered series (the filter may remove it).
+                double sum = 0.0;
+                for (int tau = 0; tau < T; ++tau) sum += static_cast<double>(baseline_weights[tau]) * y[tau];
+                baseline = static_cast<float>(sum);
             }
             if (GLM_PreFilter(0, T, y.get())) return 1;
             GLM_fit_data(T, y.get(), fit.get(), &variance);
@@ -177,10 +185,11 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             }
 
             if (residue.active()) {
-                // fit holds design_unmasked x effect_size of this very fit, summed in
-                // the same order GLM_create_residue would use, so subtracting it
-                // gives the same residues without a second product.
-                for (int tau = 0; tau < T; ++tau) y[tau] -= fit[tau];
+                // Data minus the fitted model: fit holds design_unmasked x effect_size
+                // of this very fit (unwhitened, unfiltered). With the before-fit band
+                // the residue is filtered like the data that were fitted.
+                for (int tau = 0; tau < T; ++tau) y[tau] = raw[tau] - fit[tau];
+                if (prefilter) GLMInternal_filter_masked(y.get());
                 GLM_FrequencyFilter(1, T, y.get());
                 // The voxel's input values are no longer needed: its residues take their place.
                 for (int tau = 0; tau < T; ++tau) {

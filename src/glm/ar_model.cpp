@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "glm/fit.h"
+#include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
@@ -37,6 +38,21 @@ bool design_saved = false;
 // it was made with, which determines the whole band.
 int applied_order = 0;
 OwnedMatrix<float> applied_block;
+// The inverse factor of the filter in force (leading (q+1) block), which
+// together with the inclusion mask determines the whole whitening matrix.
+OwnedMatrix<float> filter_block;
+
+// The before-fit band filter a design was made with (inactive: none).
+struct BandKey {
+    bool active = false;
+    float low = 0.0f, high = 0.0f, tr = 0.0f;
+    int ntime = 0;
+    bool operator==(const BandKey &) const = default;
+};
+BandKey applied_band;
+// Trace of the filtered noise covariance of the current build, and its band.
+BandKey noise_trace_band;
+double noise_trace = 0.0;
 
 // Per-voxel working storage, allocated once per size.
 OwnedVector<float> series_copy;            // ntime
@@ -59,13 +75,27 @@ void save_unwhitened_design() {
     copy_matrix(Xnw_tc.get(), GLM.design_matrix, GLM.ntime, GLM.nbasis);
     design_saved = true;
     applied_order = 0;
+    applied_band = BandKey{};
+    noise_trace_band = BandKey{};
+    GLMInternal_set_design_filter(false, 0.0);
+}
+
+BandKey current_band() {
+    BandKey key;
+    if (!GLM_prefilter_active()) return key;
+    key.active = true;
+    key.low = GLM_input.preGLM_frequency_band[0];
+    key.high = GLM_input.preGLM_frequency_band[1];
+    key.tr = GLM.tr[0];
+    key.ntime = GLM.ntime;
+    return key;
 }
 
 bool filter_matches_applied(int q) {
     if (q != applied_order || applied_block.rows() < q + 1) return false;
     for (int i = 0; i <= q; ++i)
         for (int j = 0; j <= i; ++j)
-            if (applied_block[i][j] != GLM.whitening_matrix[i][j]) return false;
+            if (applied_block[i][j] != filter_block[i][j]) return false;
     return true;
 }
 
@@ -306,19 +336,33 @@ int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16
         for (int j = 0; j <= q; ++j) cholesky[i][j] = static_cast<float>(inverse_work[i][j]);
     float **Linv = cholesky.get();
 
+    // The filter restarts on every contiguous block of included points, as on
+    // a series of its own: the first q+1 points of a block take the rows of
+    // the inverse factor, later ones the taps (the last row of the inverse
+    // factor, read from the diagonal leftwards). Excluded points get a zero
+    // row, so they neither enter the fit nor leak into their neighbours.
+    // Without excluded points this is the usual banded filter of the series.
     float **W = GLM.whitening_matrix;
     const int nt = GLM.ntime;
-    // Band entries of a higher order used by an earlier voxel.
-    if (q < p)
-        for (int t = 0; t < nt; ++t)
-            for (int i = q + 1; i <= p && t - i >= 0; ++i) W[t][t - i] = 0.0f;
-    // Taps: the last row of the inverse factor, read from the diagonal leftwards.
-    for (int i = 0; i <= q; ++i) {
-        const float tap = Linv[q][q - i];
-        for (int t = 0; t + i < nt; ++t) W[t + i][t] = tap;
+    const int *inc = GLM.include;
+    int block_start = 0;
+    for (int t = 0; t < nt; ++t) {
+        float *Wt = W[t];
+        for (int s = t - p > 0 ? t - p : 0; s <= t; ++s) Wt[s] = 0.0f;  // also clears a higher earlier order
+        if (!inc[t]) {
+            block_start = t + 1;
+            continue;
+        }
+        const int k = t - block_start;
+        if (k <= q) {
+            for (int j = 0; j <= k; ++j) Wt[block_start + j] = Linv[k][j];
+        } else {
+            for (int i = 0; i <= q; ++i) Wt[t - i] = Linv[q][q - i];
+        }
     }
-    for (int i = 0; i <= q && i < nt; ++i)
-        for (int j = 0; j <= q && j < nt; ++j) W[i][j] = Linv[i][j];
+    ensure(filter_block, p + 1, p + 1);
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= q; ++j) filter_block[i][j] = Linv[i][j];
 
     GLM.whitening_order = q;
     *order_out = static_cast<std::int16_t>(q);
@@ -353,42 +397,55 @@ void GLMInternal_whiten_model(int save) {
     if (!design_saved || Xnw_tc.rows() != nt || Xnw_tc.cols() != nb) save_unwhitened_design();
 
     const int q = GLM.whitening_order;
-    if (q <= 0) {
-        if (applied_order != 0) {
-            // Back to the unwhitened design: no voxel is fitted with another
-            // voxel's whitened design.
-            copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
-            applied_order = 0;
-            GLMInternal_complete_model();
-        } else if (!GLMInternal_fit_setup_current()) {
-            GLMInternal_complete_model();
-        }
-        return;
-    }
-    if (filter_matches_applied(q)) {
+    const BandKey band = current_band();
+    const bool same_filter = q <= 0 ? applied_order == 0 : filter_matches_applied(q);
+    if (same_filter && band == applied_band) {
         if (!GLMInternal_fit_setup_current()) GLMInternal_complete_model();
         return;
     }
 
-    // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
-    // s increasing; the sums of all b are carried together through s.
-    float **W = GLM.whitening_matrix;
-    for (int t = 0; t < nt; ++t) {
-        float *out = GLM.design_matrix[t];
-        for (int b = 0; b < nb; ++b) out[b] = 0.0f;
-        const int first = t - q > 0 ? t - q : 0;
-        for (int s = first; s <= t; ++s) {
-            const float w = W[t][s];
-            const float *xs = Xnw_tc[s];
-            for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
+    if (q <= 0) {
+        // The unwhitened design: no voxel is fitted with another voxel's
+        // whitened design.
+        copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
+    } else {
+        // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
+        // s increasing; the sums of all b are carried together through s.
+        float **W = GLM.whitening_matrix;
+        for (int t = 0; t < nt; ++t) {
+            float *out = GLM.design_matrix[t];
+            for (int b = 0; b < nb; ++b) out[b] = 0.0f;
+            const int first = t - q > 0 ? t - q : 0;
+            for (int s = first; s <= t; ++s) {
+                const float w = W[t][s];
+                const float *xs = Xnw_tc[s];
+                for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
+            }
+        }
+        if (applied_block.rows() < q + 1) {
+            const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
+            applied_block = OwnedMatrix<float>(size, size);
+        }
+        for (int i = 0; i <= q; ++i)
+            for (int j = 0; j <= q; ++j) applied_block[i][j] = filter_block[i][j];
+    }
+    if (band.active) {
+        // The fit models what the data become: the design columns pass the
+        // same band filter as the data.
+        if (!(noise_trace_band == band)) {
+            noise_trace = GLMInternal_filtered_noise_trace();
+            noise_trace_band = band;
+        }
+        if (series_copy.size() < nt) series_copy = OwnedVector<float>(nt);
+        float *column = series_copy.get();
+        for (int b = 0; b < nb; ++b) {
+            for (int t = 0; t < nt; ++t) column[t] = GLM.design_matrix[t][b];
+            GLMInternal_filter_masked(column);
+            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][b] = column[t];
         }
     }
-    if (applied_block.rows() < q + 1) {
-        const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
-        applied_block = OwnedMatrix<float>(size, size);
-    }
-    for (int i = 0; i <= q; ++i)
-        for (int j = 0; j <= q; ++j) applied_block[i][j] = W[i][j];
+    GLMInternal_set_design_filter(band.active, noise_trace);
+    applied_band = band;
     applied_order = q;
     GLMInternal_complete_model();
 }
