@@ -14,6 +14,7 @@
 #include "glm/ar_model.h"
 #include "glm/fit.h"
 #include "glm/frequency_filter.h"
+#include "glm/iwls_calibration.h"
 #include "glm/reports.h"
 #include "glm/statistics.h"
 #include "numerics/arrays.h"
@@ -110,6 +111,36 @@ void allocate_maps(int nconditions, int nvoxels) {
     for (int v = 0; v < nvoxels; ++v) nAR_map[v] = 0;
 }
 
+// The tests of re-weighted fits are calibrated on null series drawn from the
+// data's own standardised residuals: a first pass over all voxels collects
+// them from each voxel's unweighted fit (whitened and filtered as the voxel
+// will be). An analysis without residual variance keeps the uncalibrated tests.
+int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y, OwnedVector<float> &fit,
+                               OwnedVector<float> &coefficients) {
+    const RunEntry &first = file_list_root;
+    const int V = first.nx * first.ny * first.nz;
+    const int T = GLM.ntime;
+    const int ar_order = GLM_input.AR_order;
+    ResidualPool pool(100000);
+    for (int f = 0, n = 0; f < V; f += n) {
+        if (read_block_vector(block.get(), f, &n)) std::exit(1);
+        for (int j = 0; j < n; ++j) {
+            for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
+            GLM_Update_Weights(T, y.get());
+            if (ar_order > 0)
+                for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[f + j][k];
+            std::int16_t order;
+            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &order)) return 1;
+            if (GLM_PreFilter(0, T, y.get())) return 1;
+            float variance;
+            GLMInternal_fit_data(T, y.get(), fit.get(), &variance);
+            if (!GLM_singular_fit) pool.add_fit();
+        }
+    }
+    if (GLM_calibrate_reweighted_tests(pool, 8000)) GLM_clear_reweighted_calibration();
+    return 0;
+}
+
 }  // namespace
 
 int analyze_runs(int nconditions, int percent_change, int residue_mode) {
@@ -132,6 +163,9 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
 
     ResidueWriter residue;
     if (residue.open(residue_mode, T, V)) return 1;
+
+    if (GLM_input.noise_model == NOISE_IWLS && nconditions > 0 && calibrate_reweighted_tests(block, y, fit, coefficients))
+        return 1;
 
     int singular_voxels = 0;
     for (int f = 0, n = 0; f < V; f += n) {
@@ -203,6 +237,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
         if (residue.active()) residue.write_block(block.get(), f, n);
     }
     residue.close();
+    GLM_clear_reweighted_calibration();
 
     if (Verbose) {
         std::printf("\n\nResults output to files.\n");

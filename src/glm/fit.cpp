@@ -50,6 +50,11 @@ OwnedMatrix<float> filtered_columns;  // ntime x nbasis: the filter applied once
 OwnedMatrix<float> coefficient_covariance;  // nbasis x nbasis
 bool covariance_corrected = false;
 
+// Residuals of the unweighted first fit of an iWLS series, and the degrees
+// of freedom of its tests (0: ninclude - nbasis, until calibrated).
+OwnedVector<float> first_residual;
+float reweighted_dof = 0.0f;
+
 constexpr int kMaxReweightings = 10;
 float variance_history[kMaxReweightings + 1];
 int history_count = 0;
@@ -158,6 +163,49 @@ void apply_filter_correction() {
         }
     covariance_corrected = true;
     GLM.DOF = static_cast<float>(filtered_noise_trace - trace);
+}
+
+// Inference for the re-weighted estimate b = A X'W y (A = XtX_inverse). Its
+// covariance is taken as the sandwich of fixed weights and homogeneous noise,
+// A X'W^2 X A tau^2, with a robust noise scale tau from the mean absolute
+// residual of the first, unweighted fit (tau = sigma for Gaussian noise). The
+// variance reported is that fit's s2 = sum e^2 / (ninclude - nbasis), so the
+// covariance in units of it is A X'W^2 X A tau^2 / s2. Because the weights
+// favour the points that the fit itself comes close to, this understates the
+// spread of b by a factor that depends on the noise (about 2 in standard
+// deviation); the per-analysis calibration (iwls_calibration.h) scales every
+// condition and sets the degrees of freedom.
+void reweighted_inference(float *chi2) {
+    const int nb = GLM.nbasis, nt = GLM.ntime;
+    double squares = 0.0, absolute = 0.0;
+    for (int t = 0; t < nt; ++t) {
+        if (!GLM.include[t]) continue;
+        squares += static_cast<double>(first_residual[t]) * first_residual[t];
+        absolute += std::fabs(first_residual[t]);
+    }
+    const int dof = GLM.ninclude - nb;
+    if (dof <= 0 || !(squares > 0.0)) return;
+    const double s2 = squares / dof;
+    const double tau2 = 1.5707963267948966 * absolute * absolute / (static_cast<double>(GLM.ninclude) * dof);
+    const double factor = tau2 / s2;
+    if (coefficient_covariance.rows() != nb) coefficient_covariance = OwnedMatrix<float>(nb, nb);
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = 0.0;
+            const float *Pi = GLM.pseudo_inverse[i], *Pj = GLM.pseudo_inverse[j];
+            for (int t = 0; t < nt; ++t) {
+                const double w = GLM.weight[t];
+                sum += static_cast<double>(Pi[t]) * Pj[t] * w * w;
+            }
+            coefficient_covariance[i][j] = coefficient_covariance[j][i] = static_cast<float>(sum * factor);
+        }
+    covariance_corrected = true;
+    GLM.variance = static_cast<float>(s2);
+    *chi2 = GLM.variance;
+    GLM.DOF = reweighted_dof > 0.0f ? reweighted_dof : static_cast<float>(dof);
+    GLM_calc_covariance_matrix();
+    // The set-up no longer matches its inputs (covariance and DOF replaced).
+    setup.current = false;
 }
 
 }  // namespace
@@ -339,6 +387,8 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
     history_count = 0;
     variance_history[history_count++] = GLM.variance;
     if (GLM_input.noise_model != NOISE_IWLS || GLM.variance == 0.0f) return 0;
+    ensure(first_residual, GLM.ntime);
+    for (int t = 0; t < GLM.ntime; ++t) first_residual[t] = GLM.residue[t];
 
     // Iteratively re-weighted least squares: each point is weighted by the
     // inverse square of its (floored, mean-normalised) absolute residual,
@@ -371,9 +421,12 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
         if (GLM_singular_fit || GLM.variance == 0.0f) break;
         change = std::fabs(static_cast<double>(GLM.variance - previous)) * 100.0 / previous;
     }
+    if (!GLM_singular_fit && GLM.variance != 0.0f) reweighted_inference(chi2);
     *chi2 = GLM.variance;
     return 0;
 }
+
+void GLM_set_reweighted_dof(float nu) { reweighted_dof = nu; }
 
 void GLM_Update_Weights(int /*n*/, const float *y) {
     bool changed = false;

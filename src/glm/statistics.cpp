@@ -18,6 +18,11 @@ namespace {
 // tests give neutral results instead of using a partly inverted matrix.
 bool covariance_singular[MAX_CONDITIONS];
 
+// Factor of each condition's contrast covariance (the calibration of the
+// re-weighted tests); 1 when not calibrated.
+float variance_scale[MAX_CONDITIONS];
+bool scaled = false;
+
 // Contrast values of one test; grown once, reused for every series.
 OwnedVector<float> contrast_values;
 
@@ -54,6 +59,11 @@ float corrected_p(float F, float nu, int resels, float p) {
 
 }  // namespace
 
+void GLM_set_condition_variance_scales(const float *scales) {
+    scaled = scales != nullptr;
+    for (int c = 0; c < MAX_CONDITIONS; ++c) variance_scale[c] = scaled && c < GLM.nconditions ? scales[c] : 1.0f;
+}
+
 void GLM_calc_covariance_matrix() {
     for (int c = 0; c < GLM.nconditions && c < MAX_CONDITIONS; ++c) {
         float **cov = GLM.contrast_covariance[c];
@@ -75,7 +85,7 @@ void GLM_calc_covariance_matrix() {
                     if (K[r][b] == 0) continue;  // a zero coefficient adds nothing
                     for (int b2 = 0; b2 < GLM.nbasis; ++b2) sum += K[r][b] * covariance[b][b2] * K[s][b2];
                 }
-                cov[r][s] = sum;
+                cov[r][s] = scaled ? sum * variance_scale[c] : sum;
             }
         for (int r = 0; r < q; ++r)
             for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
