@@ -113,8 +113,7 @@ void allocate_maps(int nconditions, int nvoxels) {
 
 // The tests of re-weighted fits are calibrated on null series drawn from the
 // data's own standardised residuals: a first pass over all voxels collects
-// them from each voxel's unweighted fit (whitened and filtered as the voxel
-// will be). An analysis without residual variance keeps the uncalibrated tests.
+// them from each voxel's unweighted fit (whitened as the voxel will be). An analysis without residual variance keeps the uncalibrated tests.
 int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y, OwnedVector<float> &fit,
                                OwnedVector<float> &coefficients) {
     const RunEntry &first = file_list_root;
@@ -122,6 +121,11 @@ int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y,
     const int T = GLM.ntime;
     const int ar_order = GLM_input.AR_order;
     ResidualPool pool(100000);
+    // The noise is drawn before the before-fit band filter, which the null
+    // series then pass like the data: the residuals come from unfiltered fits.
+    float *band = GLM_input.preGLM_frequency_band;
+    const float low = band[0], high = band[1], phase = GLM_input.preGLM_phase_shift;
+    band[0] = band[1] = GLM_input.preGLM_phase_shift = 0.0f;
     for (int f = 0, n = 0; f < V; f += n) {
         if (read_block_vector(block.get(), f, &n)) std::exit(1);
         for (int j = 0; j < n; ++j) {
@@ -137,6 +141,7 @@ int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y,
             if (!GLM_singular_fit) pool.add_fit();
         }
     }
+    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
     if (GLM_calibrate_reweighted_tests(pool, 8000)) GLM_clear_reweighted_calibration();
     return 0;
 }

@@ -24,19 +24,24 @@ std::uint64_t ResidualPool::next() {
 }
 
 void ResidualPool::add_fit() {
+    // Each voxel's residuals are divided by a robust scale of their own (the
+    // median absolute residual, 0.6745 sigma for Gaussian noise), so that the
+    // pool mixes voxels of different noise levels without mixing scales, and
+    // a voxel's outliers do not shrink its other residuals.
     const int nt = GLM.ntime;
-    const int dof = GLM.ninclude - GLM.nbasis;
-    if (dof <= 0) return;
-    double squares = 0.0;
+    scratch_.clear();
     for (int t = 0; t < nt; ++t)
-        if (GLM.include[t]) squares += static_cast<double>(GLM.residue[t]) * GLM.residue[t];
-    if (!(squares > 0.0)) return;
-    const double s = std::sqrt(squares / dof);
+        if (GLM.include[t]) scratch_.push_back(std::fabs(GLM.residue[t]));
+    if (scratch_.empty()) return;
+    const std::size_t middle = scratch_.size() / 2;
+    std::nth_element(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(middle), scratch_.end());
+    const double scale = scratch_[middle] / 0.6745;
+    if (!(scale > 0.0)) return;
     for (int t = 0; t < nt; ++t) {
         if (!GLM.include[t]) continue;
         const double room = 1.0 - GLM.leverage[t];
         if (!(room > 1e-3)) continue;  // a point the fit passes through tells nothing of the noise
-        const float value = static_cast<float>(GLM.residue[t] / (s * std::sqrt(room)));
+        const float value = static_cast<float>(GLM.residue[t] / (scale * std::sqrt(room)));
         ++seen_;
         if (count_ < capacity_) {
             values_[count_++] = value;

@@ -12,17 +12,19 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "numerics/arrays.h"
 
-// Reservoir sample of standardised residuals (unit variance), filled voxel by
+// Reservoir sample of standardised residuals, filled voxel by
 // voxel with a fixed-seed generator, so that runs are reproducible.
 class ResidualPool {
 public:
     explicit ResidualPool(int capacity) : values_(capacity), capacity_(capacity) {}
     // Adds the included residuals of the last fit, made with unit weights
-    // (GLM.residue, GLM.leverage), each divided by s sqrt(1 - leverage) with
-    // s^2 = RSS / (ninclude - nbasis). A fit without residual variance adds nothing.
+    // (GLM.residue, GLM.leverage), each divided by sqrt(1 - leverage) and by
+    // the fit's median absolute residual / 0.6745. A fit without residual
+    // variance adds nothing.
     void add_fit();
     int size() const { return count_; }
     const float *values() const { return values_.get(); }
@@ -30,6 +32,7 @@ public:
 
 private:
     OwnedVector<float> values_;
+    std::vector<float> scratch_;
     int capacity_, count_ = 0;
     std::uint64_t seen_ = 0, state_ = 0x2545f4914f6cdd1dULL;
 };
