@@ -112,7 +112,8 @@ int main(int argc, char **argv) {
                     in.hi * scale, ok ? "ok" : "OUT");
     }
     if (effect_voxels > 0)
-        std::printf("   %6.1f %% %5.1f %%\n", 100.0 * detections[0] / effect_voxels, 100.0 * detections[1] / effect_voxels);
+        std::printf("   %6.1f %% %5.1f %%\n", 100.0 * detections[0] / effect_voxels,
+                    100.0 * detections[1] / effect_voxels);
     else
         std::printf("        -       -\n");
     return status;
