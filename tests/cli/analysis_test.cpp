@@ -145,6 +145,7 @@ TEST(Analysis, FalsePositiveRatesAreNominal) {
     const char *const cases[][2] = {{"--ar 0 --seed 21", "noise-model OLS"},
                                     {"--ar 0.4 --exclude 20-22 --exclude 70-74 --seed 22", "AR 1"},
                                     {"--ar 0 --seed 23", "noise-model iWLS"},
+                                    {"--ar 0 --outliers 0.05 --seed 26", "noise-model iWLS"},
                                     {"--ar 0 --seed 24", "frequency-filter 0 0.2"},
                                     {"--ar 0 --seed 25", "frequency-filter 0.05 1000"}};
     for (const auto &[noise, model] : cases) {
@@ -155,7 +156,7 @@ TEST(Analysis, FalsePositiveRatesAreNominal) {
         ASSERT_EQ(run_fmriglm("control.txt", d.path()).status, 0) << model;
         const ProgramResult rates = run_command("'" FMRIGLM_CALIBRATION_RATES "' " + d / "regions.txt" + " " +
                                                 d / "P-1.nii" + " 1");
-        EXPECT_EQ(rates.status, 0) << model << ": " << rates.output;
+        EXPECT_EQ(rates.status, 0) << model << " on " << noise << ": " << rates.output;
     }
 }
 
