@@ -35,8 +35,8 @@ datasets=(
   "ar2|--ar 0.5 --ar2 -0.2 --seed 13|AR(2) 0.5, -0.2"
   "t3|--ar 0 --distribution t3 --seed 14|Student t, 3 DOF"
   "outliers|--ar 0 --outliers 0.05 --seed 15|5 % outliers of 10 s.d."
-  "white-excl|--ar 0 $excl --seed 16|white, 11 points excluded"
-  "ar1-excl|--ar 0.4 $excl --seed 17|AR(1) 0.4, 11 points excluded"
+  "white-excl|--ar 0 $excl --seed 16|white, 11 points/run excluded"
+  "ar1-excl|--ar 0.4 $excl --seed 17|AR(1) 0.4, 11 points/run excluded"
 )
 # Data set, model keyword lines (separated by ';'), "ref" for a reference row.
 cases=(
@@ -74,7 +74,7 @@ for d in "${datasets[@]}"; do
 done
 
 start=$SECONDS
-printf '%-11s %-30s %-29s' "case" "noise" "model"
+printf '%-11s %-34s %-29s' "case" "noise" "model"
 "$rates" --header
 out=0 i=0
 for c in "${cases[@]}"; do
@@ -86,7 +86,7 @@ for c in "${cases[@]}"; do
     sed -n '/^runs:/,$p' "$work/$name/control.txt" | sed 's|\brun\([0-9]\)|../run\1|g'; } > "$dir/control.glm"
   label=${model//;/ + }
   [ "$ref" = ref ] && label="$label (reference)"
-  printf '%-11s %-30s %-29s' "$name" "${noise_of[$name]}" "$label"
+  printf '%-11s %-34s %-29s' "$name" "${noise_of[$name]}" "$label"
   if ! (cd "$dir" && "$exe" control.glm > log.txt 2>&1); then
     echo "  the program failed: see $dir/log.txt"
     out=$((out + 1))
