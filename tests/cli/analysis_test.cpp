@@ -12,11 +12,6 @@
 
 namespace {
 
-int generate(const std::string &dir, const std::string &options) {
-    const std::string command = "'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options + " > /dev/null 2>&1";
-    return std::system(command.c_str());
-}
-
 // Writes an xdisplay float run (name.hdr and name.bfloat) of nx x 1 x 1 voxels.
 void write_run(const TempDir &dir, const std::string &name, const std::vector<std::vector<float>> &voxels) {
     const int nx = static_cast<int>(voxels.size()), nt = static_cast<int>(voxels[0].size());
@@ -44,7 +39,7 @@ T field(const std::string &bytes, std::size_t at) {
 TEST(Analysis, OlsStatisticsAgreeWithAnIndependentSolution) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --control-extra notify"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --control-extra notify"));
     auto run = run_fmriglm("control.txt", dir);
     ASSERT_EQ(run.status, 0) << run.output;
 
@@ -91,7 +86,7 @@ sys.exit(0 if worst < 3e-3 else 1)
 TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 4 --ny 3 --nz 2 --volumes 62 --conditions 1-2"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 3 --nz 2 --volumes 62 --conditions 1-2"));
     auto run = run_fmriglm("control.txt -r", dir);
     ASSERT_EQ(run.status, 0) << run.output;
     const int V = 24, T = 124, dof = T - (2 + 2 * 3);
@@ -124,7 +119,8 @@ TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
 TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 4 --ny 2 --nz 1 --volumes 40 --conditions 1-2 --control-extra 'output-format zep'"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 2 --nz 1 --volumes 40 --conditions 1-2 "
+                                   "--control-extra 'output-format zep'"));
     ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
     for (const char *name : {"P-1-2", "T-1-2", "S-1-2", "average"}) {
         EXPECT_FALSE(read_file(dir + "/" + name + ".hdr").empty()) << name;
@@ -140,6 +136,27 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     for (int i = 0; i < 16; ++i) {
         const float expected = plain[i] * (100.0f / std::fabs(average[i % 8])) / 10.0f;
         EXPECT_NEAR(scaled[i], expected, 1e-5f * std::fabs(expected)) << i;
+    }
+}
+
+// On noise without effect, the share of voxels with p < 0.05 and with p < 0.001
+// lies inside the 99.9 % interval of the binomial distribution around alpha.
+TEST(Analysis, FalsePositiveRatesAreNominal) {
+    const char *const cases[][2] = {{"--ar 0 --seed 21", "noise-model OLS"},
+                                    {"--ar 0.4 --exclude 20-22 --exclude 70-74 --seed 22", "AR 1"},
+                                    {"--ar 0 --seed 23", "noise-model iWLS"},
+                                    {"--ar 0 --outliers 0.05 --seed 26", "noise-model iWLS"},
+                                    {"--ar 0 --seed 24", "frequency-filter 0 0.2"},
+                                    {"--ar 0 --seed 25", "frequency-filter 0.05 1000"}};
+    for (const auto &[noise, model] : cases) {
+        TempDir d;
+        ASSERT_EQ(0, make_dataset(d.path(), std::string("--nx 20 --ny 20 --nz 10 --runs 1 --volumes 120 --drift 0 "
+                                                        "--amplitude 0 --conditions 1 --control-extra 'baseline-terms 2' "
+                                                        "--control-extra '") + model + "' " + noise));
+        ASSERT_EQ(run_fmriglm("control.txt", d.path()).status, 0) << model;
+        const ProgramResult rates = run_command("'" FMRIGLM_CALIBRATION_RATES "' " + d / "regions.txt" + " " +
+                                                d / "P-1.nii" + " 1");
+        EXPECT_EQ(rates.status, 0) << model << " on " << noise << ": " << rates.output;
     }
 }
 
