@@ -22,6 +22,13 @@ int residual_rows = 0;
 float **mixing_allocated = nullptr;
 int mixing_rows = 0;
 
+// Bias-reduction factors of the lags p+1 ... p+higher_lags: entry [l][m] is
+// the factor of the lag-(p+1+m) autocovariance in the expected lag-l
+// residual autocovariance.
+constexpr int kHigherLags = 32;
+int higher_lags = 0;
+OwnedMatrix<float> higher_factors;
+
 // Masked design of the build and its unit-weight pseudo-inverse, for the
 // residuals of the AR estimate.
 OwnedMatrix<float> build_design;  // ntime x nbasis
@@ -60,6 +67,7 @@ OwnedVector<double> residuals;             // ntime
 OwnedVector<double> coefficients;          // nbasis
 OwnedMatrix<float> toeplitz, cholesky;     // (p+1) x (p+1)
 OwnedMatrix<double> inverse_work;          // (p+1) x (p+1)
+OwnedVector<double> estimate_work, phi_work;  // autocovariances and AR coefficients of one estimate
 
 void ensure(OwnedMatrix<float> &m, int rows, int cols) {
     if (m.rows() != rows || m.cols() != cols) m = OwnedMatrix<float>(rows, cols);
@@ -114,6 +122,32 @@ bool cholesky_factor(int q) {
                 cholesky[i][j] = r / cholesky[j][j];
             }
         }
+    return true;
+}
+
+// Extends the autocorrelations rho[0 .. p] of an AR(p) process to the lags
+// p+1 ... p+count by its recursion rho[m] = sum over i of phi[i] rho[m-i],
+// with phi from the Levinson-Durbin recursion. False when rho[0 .. p] is not
+// the autocorrelation of a stationary process (a reflection of 1 or more).
+bool extend_autocorrelation(double *rho, int p, int count) {
+    if (phi_work.size() < 2 * (p + 1)) phi_work = OwnedVector<double>(2 * (p + 1), "Allocation error in double_vector().");
+    double *phi = phi_work.get(), *previous = phi + (p + 1);
+    double v = 1.0;
+    for (int k = 1; k <= p; ++k) {
+        double num = rho[k];
+        for (int j = 1; j < k; ++j) num -= phi[j] * rho[k - j];
+        const double kappa = num / v;
+        if (!(std::fabs(kappa) < 1.0)) return false;
+        for (int j = 1; j < k; ++j) previous[j] = phi[j];
+        for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
+        phi[k] = kappa;
+        v *= 1.0 - kappa * kappa;
+    }
+    for (int m = p + 1; m <= p + count; ++m) {
+        double sum = 0.0;
+        for (int i = 1; i <= p; ++i) sum += phi[i] * rho[m - i];
+        rho[m] = sum;
+    }
     return true;
 }
 
@@ -184,31 +218,38 @@ void GLMInternal_calculate_AR_mixing_matrix() {
     // B_m[k][i] = R[k][i-m] + R[k][i+m]; only the diagonal of each product is
     // formed, summed in single precision, i outer and k inner. Terms that are
     // zero by construction are left out.
+    auto trace_entry = [&](int l, int m) {
+        float sum = 0.0f;
+        if (m == 0) {
+            for (int i = l; i < nt; ++i) sum += R[i][i - l] * static_cast<float>(inc[i]);
+        } else {
+            for (int i = 0; i < nt; ++i) {
+                const float *Ri = R[i];
+                const float *before = (i - m >= 0) ? RT[i - m] : nullptr;
+                const float *after = (i + m < nt) ? RT[i + m] : nullptr;
+                if (before && after) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * (before[k] + after[k]);
+                } else if (before) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * before[k];
+                } else if (after) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * after[k];
+                }
+            }
+        }
+        return sum;
+    };
+    // The same factors for the lags beyond p, through which the autocorrelation
+    // that the AR model implies at those lags also enters the residuals.
+    higher_lags = nt - 1 < p + kHigherLags ? nt - 1 - p : kHigherLags;
+    if (higher_lags < 0) higher_lags = 0;
+    higher_factors = OwnedMatrix<float>(p + 1, higher_lags > 0 ? higher_lags : 1);
     for (int l = 0; l <= p; ++l) {
         if (p > 1) {
             std::printf("\rCalculating AR bias reduction matrix for row %d ...", l);
             std::fflush(stdout);
         }
-        for (int m = 0; m <= p; ++m) {
-            float sum = 0.0f;
-            if (m == 0) {
-                for (int i = l; i < nt; ++i) sum += R[i][i - l] * static_cast<float>(inc[i]);
-            } else {
-                for (int i = 0; i < nt; ++i) {
-                    const float *Ri = R[i];
-                    const float *before = (i - m >= 0) ? RT[i - m] : nullptr;
-                    const float *after = (i + m < nt) ? RT[i + m] : nullptr;
-                    if (before && after) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * (before[k] + after[k]);
-                    } else if (before) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * before[k];
-                    } else if (after) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * after[k];
-                    }
-                }
-            }
-            M[l][m] = sum;
-        }
+        for (int m = 0; m <= p; ++m) M[l][m] = trace_entry(l, m);
+        for (int m = 0; m < higher_lags; ++m) higher_factors[l][m] = trace_entry(l, p + 1 + m);
     }
     std::printf("\n");
 
@@ -261,27 +302,51 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
 
     // Residual autocovariances, then the bias reduction.
-    double autocov[64];
-    OwnedVector<double> autocov_heap;
-    double *a = autocov;
-    if (order + 1 > 64) {
-        autocov_heap = OwnedVector<double>(order + 1, "Allocation error in double_vector().");
-        a = autocov_heap.get();
-    }
+    if (estimate_work.size() < 4 * (order + 1) + higher_lags)
+        estimate_work = OwnedVector<double>(4 * (order + 1) + higher_lags, "Allocation error in double_vector().");
+    double *a = estimate_work.get();     // order + 1 residual autocovariances
+    double *c = a + (order + 1);         // order + 1 bias-reduced autocovariances
+    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
     for (int l = 0; l <= order; ++l) {
-        double s = 0.0;
-        for (int t = l; t < n; ++t) s += residuals[t] * residuals[t - l];
-        a[l] = s;
+        double sum = 0.0;
+        for (int t = l; t < n; ++t) sum += residuals[t] * residuals[t - l];
+        a[l] = sum;
     }
-    double c0 = 0.0;
-    for (int m = 0; m <= order; ++m) c0 += GLM.AR_mixing_matrix[0][m] * a[m];
-    if (c0 == 0.0) c0 = 1.0;
+    auto reduce = [&](const double *from) {
+        for (int l = 0; l <= order; ++l) {
+            double sum = 0.0;
+            for (int m = 0; m <= order; ++m) sum += GLM.AR_mixing_matrix[l][m] * from[m];
+            c[l] = sum;
+        }
+    };
+    reduce(a);
+    if (c[0] == 0.0) {
+        // No residual at all: the lag-0 value is not divided by.
+        coeff[0] = 1.0f;
+        for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(c[l]);
+        return 0;
+    }
+    rho[0] = 1.0;
+    for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
+    // The reduction above assumes no autocorrelation beyond lag p, but an AR(p)
+    // process has it at every lag, and through the fit it biases the residual
+    // autocovariances too (towards 0, by about 1.7 rho / n for AR(1) rho 0.4).
+    // A few passes take out the part of the lags beyond p implied by the
+    // current estimate, extended by the AR recursion.
+    for (int pass = 0; pass < 5 && higher_lags > 0; ++pass) {
+        if (!extend_autocorrelation(rho, order, higher_lags)) break;
+        double *corrected = rho + order + 1 + higher_lags;  // scratch beyond rho: order + 1 values
+        for (int l = 0; l <= order; ++l) {
+            double implied = 0.0;
+            for (int m = 0; m < higher_lags; ++m) implied += higher_factors[l][m] * rho[order + 1 + m];
+            corrected[l] = a[l] - c[0] * implied;
+        }
+        reduce(corrected);
+        if (!(c[0] > 0.0)) break;
+        for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
+    }
     coeff[0] = 1.0f;
-    for (int l = 1; l <= order; ++l) {
-        double c = 0.0;
-        for (int m = 0; m <= order; ++m) c += GLM.AR_mixing_matrix[l][m] * a[m];
-        coeff[l] = static_cast<float>(c / c0);
-    }
+    for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(rho[l]);
     return 0;
 }
 
