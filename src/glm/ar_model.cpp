@@ -508,6 +508,12 @@ void GLMInternal_whiten_model(int save) {
             GLMInternal_filter_masked(column);
             for (int t = 0; t < nt; ++t) GLM.design_matrix[t][b] = column[t];
         }
+        // A high-pass can remove a combination of columns (the sum of the
+        // run offsets is a constant): the data then have no component there
+        // either, and the column that completes it is left out of the fit.
+        int first, second;
+        while (GLMInternal_find_dependent_columns(&first, &second, true))
+            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][second] = 0.0f;
     }
     GLMInternal_set_design_filter(band.active, noise_trace);
     applied_band = band;

@@ -260,6 +260,12 @@ int GLMInternal_complete_model() {
                                              "Allocation failure 2 in double_matrix().");
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j < nb; ++j) inversion_work[i][j] = A[i][j];
+    // A band-filtered design may have columns that the filter removed (see
+    // GLMInternal_whiten_model): their coefficients are 0, outside the inversion.
+    const bool drop_zero = design_filtered;
+    if (drop_zero)
+        for (int j = 0; j < nb; ++j)
+            if (A[j][j] == 0.0f) inversion_work[j][j] = 1.0;
     int ierr;
     if (dInvertSquareMatrix(nb, inversion_work.get(), &ierr) != 0) {
         GLM_singular_fit = 1;
@@ -270,6 +276,13 @@ int GLMInternal_complete_model() {
     GLM_singular_fit = 0;
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j < nb; ++j) A[i][j] = static_cast<float>(inversion_work[i][j]);
+    if (drop_zero)
+        for (int j = 0; j < nb; ++j)
+            if (inversion_work[j][j] == 1.0 && A[j][j] == 1.0f) {
+                bool zero = true;
+                for (int t = 0; t < nt && zero; ++t) zero = X[t][j] == 0.0f;
+                if (zero) A[j][j] = 0.0f;
+            }
 
     // pseudo_inverse[b][t] = sum over k of A[b][k] X[t][k] (k increasing) and
     // leverage[t] = sum over b of X[t][b] pseudo_inverse[b][t] w[t]. The sums
@@ -523,7 +536,7 @@ int GLM_unweighted_baseline_weights(float *row) {
     return 0;
 }
 
-int GLMInternal_find_dependent_columns(int *first, int *second) {
+int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns) {
     const int nb = GLM.nbasis, nt = GLM.ntime;
     // Normal matrix of design_matrix with its columns scaled to unit length,
     // so that the test does not depend on the columns' units. A Cholesky
@@ -544,6 +557,11 @@ int GLMInternal_find_dependent_columns(int *first, int *second) {
             double r = S[j][i] * scale[i] * scale[j];
             for (int k = 0; k < i; ++k) r -= L[j][k] * L[i][k];
             L[j][i] = r / L[i][i];
+        }
+        if (skip_zero_columns && scale[j] == 0.0) {
+            for (int i = 0; i < j; ++i) L[j][i] = 0.0;
+            L[j][j] = 1.0;
+            continue;
         }
         double pivot = scale[j] > 0.0 ? 1.0 : 0.0;
         for (int k = 0; k < j; ++k) pivot -= L[j][k] * L[j][k];

@@ -11,8 +11,9 @@ extern int GLM_singular_fit;
 // Numerical rank test of design_matrix, independent of the columns' scales:
 // returns 1 when a column is (nearly) a linear combination of the columns
 // before it, with *second that column and *first the earlier column that
-// weighs most in the combination; else 0.
-int GLMInternal_find_dependent_columns(int *first, int *second);
+// weighs most in the combination; else 0. With skip_zero_columns, columns
+// of zeros count as already left out.
+int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns = false);
 
 // Reuse of the fit set-up. Completing the model costs nbasis^2 x ntime, so
 // the per-voxel operations redo it only when something it depends on changed:
