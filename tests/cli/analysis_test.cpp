@@ -139,6 +139,29 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     }
 }
 
+// Under AR the residue is data minus the fitted model (its time mean is near
+// 0, not minus the baseline), and with a before-fit band the baseline is the
+// level of the voxel's own unfiltered series.
+TEST(Analysis, ArResidueAndFilteredBaselineFollowTheVoxelsOwnData) {
+    TempDir d;
+    ASSERT_EQ(0, make_dataset(d.path(), "--nx 4 --ny 3 --nz 2 --runs 1 --volumes 80 --conditions 1 --control-extra 'AR 1' "
+                                        "--control-extra 'frequency-filter 0 0.2'"));
+    ASSERT_EQ(run_fmriglm("control.txt -R x", d.path()).status, 0);
+    const std::string script = d.write("check.py", R"PY(
+import sys, numpy as np, nibabel as nib
+d = sys.argv[1]
+y = np.asarray(nib.load(d + "/run1.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
+r = np.asarray(nib.load(d + "/residue.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
+avg = np.asarray(nib.load(d + "/average.nii").dataobj).reshape(-1, 3, order="F")
+bad = np.abs(avg[:, 0] / y.mean(1) - 1) > 0.01
+bad |= np.abs(r.mean(1)) > 0.5 * avg[:, 1]
+print(bad.sum())
+sys.exit(1 if bad.any() else 0)
+)PY");
+    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' '" + script + "' '" + d.path() + "'");
+    EXPECT_EQ(check.status, 0) << check.output;
+}
+
 // On noise without effect, the share of voxels with p < 0.05 and with p < 0.001
 // lies inside the 99.9 % interval of the binomial distribution around alpha.
 TEST(Analysis, FalsePositiveRatesAreNominal) {
