@@ -168,26 +168,21 @@ void apply_filter_correction() {
 // Inference for the re-weighted estimate b = A X'W y (A = XtX_inverse). Its
 // covariance is taken as the sandwich of fixed weights and homogeneous noise,
 // A X'W^2 X A tau^2, with a robust noise scale tau from the mean absolute
-// residual of the first, unweighted fit (tau = sigma for Gaussian noise). The
-// variance reported is that fit's s2 = sum e^2 / (ninclude - nbasis), so the
-// covariance in units of it is A X'W^2 X A tau^2 / s2. Because the weights
-// favour the points that the fit itself comes close to, this understates the
-// spread of b by a factor that depends on the noise (about 2 in standard
-// deviation); the per-analysis calibration (iwls_calibration.h) scales every
-// condition and sets the degrees of freedom.
-void reweighted_inference(float *chi2) {
+// residual of the first, unweighted fit (tau = sigma for Gaussian noise),
+// held in units of the fit's variance. Because the weights favour the points
+// that the fit itself comes close to, this understates the spread of b by a
+// factor that depends on the noise (about 2 in standard deviation); the
+// per-analysis calibration (iwls_calibration.h) scales every condition and
+// sets the degrees of freedom.
+void reweighted_inference() {
     const int nb = GLM.nbasis, nt = GLM.ntime;
-    double squares = 0.0, absolute = 0.0;
-    for (int t = 0; t < nt; ++t) {
-        if (!GLM.include[t]) continue;
-        squares += static_cast<double>(first_residual[t]) * first_residual[t];
-        absolute += std::fabs(first_residual[t]);
-    }
+    double absolute = 0.0;
+    for (int t = 0; t < nt; ++t)
+        if (GLM.include[t]) absolute += std::fabs(first_residual[t]);
     const int dof = GLM.ninclude - nb;
-    if (dof <= 0 || !(squares > 0.0)) return;
-    const double s2 = squares / dof;
+    if (dof <= 0 || !(absolute > 0.0)) return;
     const double tau2 = 1.5707963267948966 * absolute * absolute / (static_cast<double>(GLM.ninclude) * dof);
-    const double factor = tau2 / s2;
+    const double factor = tau2 / GLM.variance;
     if (coefficient_covariance.rows() != nb) coefficient_covariance = OwnedMatrix<float>(nb, nb);
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j <= i; ++j) {
@@ -200,8 +195,6 @@ void reweighted_inference(float *chi2) {
             coefficient_covariance[i][j] = coefficient_covariance[j][i] = static_cast<float>(sum * factor);
         }
     covariance_corrected = true;
-    GLM.variance = static_cast<float>(s2);
-    *chi2 = GLM.variance;
     GLM.DOF = reweighted_dof > 0.0f ? reweighted_dof : static_cast<float>(dof);
     GLM_calc_covariance_matrix();
     // The set-up no longer matches its inputs (covariance and DOF replaced).
@@ -434,7 +427,7 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
         if (GLM_singular_fit || GLM.variance == 0.0f) break;
         change = std::fabs(static_cast<double>(GLM.variance - previous)) * 100.0 / previous;
     }
-    if (!GLM_singular_fit && GLM.variance != 0.0f) reweighted_inference(chi2);
+    if (!GLM_singular_fit && GLM.variance != 0.0f) reweighted_inference();
     *chi2 = GLM.variance;
     return 0;
 }
@@ -532,64 +525,6 @@ int GLM_unweighted_baseline_weights(float *row) {
         double sum = 0.0;
         for (int k = 0; k < nb; ++k) sum += combination[k] * GLM.design_unmasked[t][k];
         row[t] = static_cast<float>(sum);
-    }
-    return 0;
-}
-
-int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns) {
-    const int nb = GLM.nbasis, nt = GLM.ntime;
-    // Normal matrix of design_matrix with its columns scaled to unit length,
-    // so that the test does not depend on the columns' units. A Cholesky
-    // factorisation in column order: the squared pivot of column j is 1 - R^2
-    // of column j regressed on the columns before it.
-    OwnedMatrix<double> S(nb, nb), L(nb, nb);
-    std::vector<double> scale(nb);
-    for (int i = 0; i < nb; ++i)
-        for (int j = 0; j <= i; ++j) {
-            double sum = 0.0;
-            for (int t = 0; t < nt; ++t) sum += static_cast<double>(GLM.design_matrix[t][i]) * GLM.design_matrix[t][j];
-            S[i][j] = S[j][i] = sum;
-        }
-    for (int i = 0; i < nb; ++i) scale[i] = S[i][i] > 0.0 ? 1.0 / std::sqrt(S[i][i]) : 0.0;
-    constexpr double kThreshold = 1e-6;  // R^2 above 1 - 1e-6: a correlation beyond 0.9999995
-    for (int j = 0; j < nb; ++j) {
-        for (int i = 0; i < j; ++i) {
-            double r = S[j][i] * scale[i] * scale[j];
-            for (int k = 0; k < i; ++k) r -= L[j][k] * L[i][k];
-            L[j][i] = r / L[i][i];
-        }
-        if (skip_zero_columns && scale[j] == 0.0) {
-            for (int i = 0; i < j; ++i) L[j][i] = 0.0;
-            L[j][j] = 1.0;
-            continue;
-        }
-        double pivot = scale[j] > 0.0 ? 1.0 : 0.0;
-        for (int k = 0; k < j; ++k) pivot -= L[j][k] * L[j][k];
-        if (pivot >= kThreshold) {
-            L[j][j] = std::sqrt(pivot);
-            continue;
-        }
-        // Column j lies (nearly) in the span of the columns before it. Its
-        // partner is the earlier column of largest weight in that
-        // combination: solve L L' c = (scaled) S[0..j-1][j].
-        *second = j;
-        *first = j > 0 ? 0 : (nb > 1 ? 1 : 0);
-        if (scale[j] > 0.0 && j > 0) {
-            std::vector<double> c(j);
-            for (int i = 0; i < j; ++i) {
-                double r = L[j][i] * L[i][i];
-                for (int k = 0; k < i; ++k) r -= L[i][k] * c[k];
-                c[i] = r / L[i][i];
-            }
-            for (int i = j - 1; i >= 0; --i) {
-                double r = c[i];
-                for (int k = i + 1; k < j; ++k) r -= L[k][i] * c[k];
-                c[i] = r / L[i][i];
-            }
-            for (int i = 1; i < j; ++i)
-                if (std::fabs(c[i]) > std::fabs(c[*first])) *first = i;
-        }
-        return 1;
     }
     return 0;
 }
