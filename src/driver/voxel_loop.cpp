@@ -113,7 +113,8 @@ void allocate_maps(int nconditions, int nvoxels) {
 
 // The tests of re-weighted fits are calibrated on null series drawn from the
 // data's own standardised residuals: a first pass over all voxels collects
-// them from each voxel's unweighted fit (whitened as the voxel will be). An analysis without residual variance keeps the uncalibrated tests.
+// them from each voxel's unweighted fit (whitened as the voxel will be). An
+// analysis without residual variance keeps the uncalibrated tests.
 int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y, OwnedVector<float> &fit,
                                OwnedVector<float> &coefficients) {
     const RunEntry &first = file_list_root;
@@ -134,8 +135,11 @@ int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y,
             if (ar_order > 0)
                 for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[f + j][k];
             std::int16_t order;
-            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &order)) return 1;
-            if (GLM_PreFilter(0, T, y.get())) return 1;
+            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &order) ||
+                GLM_PreFilter(0, T, y.get())) {
+                band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
+                return 1;
+            }
             float variance;
             GLMInternal_fit_data(T, y.get(), fit.get(), &variance);
             if (!GLM_singular_fit) pool.add_fit();

@@ -13,8 +13,13 @@ int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_c
     // so that the test does not depend on the columns' units. A Cholesky
     // factorisation in column order: the squared pivot of column j is 1 - R^2
     // of column j regressed on the columns before it.
-    OwnedMatrix<double> S(nb, nb), L(nb, nb);
-    std::vector<double> scale(nb);
+    // Work storage kept between calls: with a band filter the test runs for
+    // every voxel whose whitened design is new.
+    static OwnedMatrix<double> S, L;
+    static std::vector<double> scale, c;
+    if (S.rows() != nb) S = OwnedMatrix<double>(nb, nb), L = OwnedMatrix<double>(nb, nb);
+    scale.resize(nb);
+    c.resize(nb);
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j <= i; ++j) {
             double sum = 0.0;
@@ -46,7 +51,6 @@ int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_c
         *second = j;
         *first = j > 0 ? 0 : (nb > 1 ? 1 : 0);
         if (scale[j] > 0.0 && j > 0) {
-            std::vector<double> c(j);
             for (int i = 0; i < j; ++i) {
                 double r = L[j][i] * L[i][i];
                 for (int k = 0; k < i; ++k) r -= L[i][k] * c[k];
