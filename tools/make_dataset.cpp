@@ -5,10 +5,13 @@
 // Two events alternate in blocks (20 s on, 20 s off); each event's square wave
 // is convolved with the BOLD-monkey impulse response and normalised to peak 1.
 // Event 1 drives one box of voxels, event 2 another, with an amplitude given in
-// percent of the baseline. Every voxel also carries a slow drift and AR(1)
-// noise. With --background the voxels outside the ellipsoid inscribed in the
-// volume (the "brain") are scaled down, as in a scan with a dark background.
-// The same options and seed always give the same files.
+// percent of the baseline. Every voxel also carries a slow drift and AR(1) or
+// AR(2) noise, Gaussian or Student-t, optionally with a share of its points
+// replaced by 10-sigma outliers. Excluded segments are listed in the event
+// files and their points carry an artifact of 20 noise s.d., as scans left
+// out for motion would. With --background the voxels outside the ellipsoid
+// inscribed in the volume (the "brain") are scaled down, as in a scan with a
+// dark background. The same options and seed always give the same files.
 #include <nifti1_io.h>
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -34,6 +38,9 @@ struct Options {
     int volumes = 100;
     double tr = 2.0;
     double ar = 0.3;
+    double ar2 = 0.0;
+    bool student = false;  // Student-t innovations with 3 degrees of freedom
+    double outliers = 0.0;  // share of points replaced by +-10 noise s.d.
     double noise = 10.0;
     double baseline = 1000.0;
     double amplitude = 3.0;  // percent of the baseline
@@ -43,6 +50,7 @@ struct Options {
     std::uint64_t seed = 1;
     std::string conditions = "1 2 1-2 1,2";
     std::vector<std::string> extra;
+    std::vector<std::pair<int, int>> excluded;  // time points of each run, inclusive
 };
 
 // Inclusive voxel ranges of an active region.
@@ -62,6 +70,8 @@ constexpr double BLOCK_START = 20.0;   // seconds of rest before the first block
 constexpr double BLOCK_LENGTH = 20.0;  // seconds on; the same length of rest follows
 constexpr double IRF_RESOLUTION = 0.1;
 constexpr int IRF_POINTS = 1200;
+constexpr double OUTLIER_SIZE = 10.0;   // noise s.d.
+constexpr double ARTIFACT_SIZE = 20.0;  // noise s.d., on excluded points
 
 void usage() {
     std::printf(
@@ -73,6 +83,13 @@ void usage() {
         "  --volumes T        volumes per run (default 100)\n"
         "  --tr S             repetition time in seconds (default 2)\n"
         "  --ar A             AR(1) coefficient of the noise, |A| < 1 (default 0.3)\n"
+        "  --ar2 B            second AR coefficient: x[t] = A x[t-1] + B x[t-2] + e[t],\n"
+        "                     stationary (|B| < 1, A + B < 1, B - A < 1; default 0)\n"
+        "  --distribution D   noise distribution: gaussian (default) or t3 (Student t,\n"
+        "                     3 degrees of freedom, scaled to the same s.d.)\n"
+        "  --outliers F       share of points replaced by +-10 noise s.d. (default 0)\n"
+        "  --exclude A-B      exclude time points A to B of every run (repeatable); they\n"
+        "                     carry an artifact of +20 noise s.d.\n"
         "  --noise S          standard deviation of the noise (default 10)\n"
         "  --baseline B       baseline intensity (default 1000)\n"
         "  --amplitude P      response amplitude in percent of the baseline (default 3)\n"
@@ -124,6 +141,18 @@ Options parse_options(int argc, char **argv) {
         else if (option == "--volumes") o.volumes = static_cast<int>(parse_integer(option, value));
         else if (option == "--tr") o.tr = parse_number(option, value);
         else if (option == "--ar") o.ar = parse_number(option, value);
+        else if (option == "--ar2") o.ar2 = parse_number(option, value);
+        else if (option == "--distribution") {
+            if (std::strcmp(value, "t3") != 0 && std::strcmp(value, "gaussian") != 0)
+                fail("--distribution must be gaussian or t3");
+            o.student = std::strcmp(value, "t3") == 0;
+        } else if (option == "--outliers") o.outliers = parse_number(option, value);
+        else if (option == "--exclude") {
+            int first = 0, last = 0, used = 0;
+            if (std::sscanf(value, "%d-%d%n", &first, &last, &used) != 2 || value[used] != '\0')
+                fail("--exclude needs time points A-B, not '" + std::string(value) + "'");
+            o.excluded.emplace_back(first, last);
+        }
         else if (option == "--noise") o.noise = parse_number(option, value);
         else if (option == "--baseline") o.baseline = parse_number(option, value);
         else if (option == "--amplitude") o.amplitude = parse_number(option, value);
@@ -142,7 +171,11 @@ Options parse_options(int argc, char **argv) {
     if (static_cast<double>(o.nx) * o.ny * o.nz * o.volumes * 4.0 > 2.0e9)
         fail("a run of more than 2 GB is not useful as a test data set");
     if (!(o.tr > 0.0)) fail("--tr must be positive");
-    if (!(std::fabs(o.ar) < 1.0)) fail("--ar must lie strictly between -1 and 1");
+    if (!(std::fabs(o.ar2) < 1.0 && o.ar + o.ar2 < 1.0 && o.ar2 - o.ar < 1.0))
+        fail("--ar and --ar2 must give a stationary process (|B| < 1, A + B < 1, B - A < 1)");
+    if (!(o.outliers >= 0.0 && o.outliers <= 1.0)) fail("--outliers must lie between 0 and 1");
+    for (const auto &[first, last] : o.excluded)
+        if (first < 0 || first > last || last >= o.volumes) fail("excluded time points must satisfy 0 <= A <= B < T");
     if (o.noise < 0.0) fail("--noise must not be negative");
     if (!(o.voxel_size > 0.0)) fail("--voxel-size must be positive");
     // Event 2's first block begins one block and one rest after event 1's.
@@ -230,8 +263,9 @@ public:
         return radius * std::cos(angle);
     }
 
-private:
     double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+
+private:
     std::mt19937_64 engine_;
     double spare_ = 0.0;
     bool have_spare_ = false;
@@ -308,6 +342,8 @@ void write_event_file(const std::filesystem::path &path, const Options &o, const
         for (const Block &b : blocks)
             if (b.event == event) std::fprintf(f, "%g %g\n", b.on, b.off);
     }
+    if (!o.excluded.empty()) std::fprintf(f, "\n-\n");
+    for (const auto &[first, last] : o.excluded) std::fprintf(f, "%d %d\n", first, last);
     finish(f, path);
 }
 
@@ -358,10 +394,30 @@ int main(int argc, char **argv) {
     const nifti_1_header header = make_header(o);
     const std::int64_t V = static_cast<std::int64_t>(o.nx) * o.ny * o.nz;
     const double scale = o.baseline * o.amplitude / 100.0;
-    const double innovation = o.noise * std::sqrt(1.0 - o.ar * o.ar);
+    // A stationary start: x[0] has the process variance, x[1] its lag-1
+    // correlation a / (1 - b) with x[0]; then innovations of the s.d. that keeps
+    // the variance at noise^2.
+    const double a = o.ar, b = o.ar2;
+    const double rho1 = a / (1.0 - b);
+    const double second = o.noise * std::sqrt(1.0 - rho1 * rho1);
+    const double innovation = o.noise * std::sqrt((1.0 + b) * ((1.0 - b) * (1.0 - b) - a * a) / (1.0 - b));
+    std::vector<bool> excluded(o.volumes, false);
+    for (const auto &[first, last] : o.excluded)
+        for (int t = first; t <= last; ++t) excluded[t] = true;
     std::vector<float> volume(V);
-    std::vector<double> noise(V);
+    std::vector<double> noise(V), previous(V);
     Gaussian gaussian(o.seed);
+    // A unit-variance draw of the chosen distribution (t3 / sqrt(3) = z / sqrt(chi2 with 3 DOF)).
+    auto draw = [&] {
+        const double z = gaussian.next();
+        if (!o.student) return z;
+        double chi2 = 0.0;
+        for (int k = 0; k < 3; ++k) {
+            const double g = gaussian.next();
+            chi2 += g * g;
+        }
+        return z / std::sqrt(chi2);
+    };
 
     for (int r = 1; r <= o.runs; ++r) {
         const std::filesystem::path image = dir / ("run" + std::to_string(r) + ".nii");
@@ -369,7 +425,7 @@ int main(int argc, char **argv) {
         const char extender[4] = {0, 0, 0, 0};
         std::fwrite(&header, sizeof header, 1, f);
         std::fwrite(extender, 1, 4, f);
-        for (std::int64_t v = 0; v < V; ++v) noise[v] = o.noise * gaussian.next();
+        for (std::int64_t v = 0; v < V; ++v) noise[v] = o.noise * draw();
         for (int t = 0; t < o.volumes; ++t) {
             const double u = static_cast<double>(t) / (o.volumes - 1) - 0.5;
             const double drift = o.baseline * o.drift / 100.0 * (u + 0.5 * u * u);
@@ -377,8 +433,16 @@ int main(int argc, char **argv) {
             for (int z = 0; z < o.nz; ++z)
                 for (int y = 0; y < o.ny; ++y)
                     for (int x = 0; x < o.nx; ++x, ++v) {
-                        if (t > 0) noise[v] = o.ar * noise[v] + innovation * gaussian.next();
+                        if (t > 0) {
+                            const double next = t == 1 ? rho1 * noise[v] + second * draw()
+                                                       : a * noise[v] + b * previous[v] + innovation * draw();
+                            previous[v] = noise[v];
+                            noise[v] = next;
+                        }
                         double value = o.baseline + drift + noise[v];
+                        if (o.outliers > 0.0 && gaussian.uniform() < o.outliers)
+                            value += (gaussian.uniform() < 0.5 ? OUTLIER_SIZE : -OUTLIER_SIZE) * o.noise - noise[v];
+                        if (excluded[t]) value += ARTIFACT_SIZE * o.noise;
                         for (int e = 0; e < 2; ++e)
                             if (boxes[e].contains(x, y, z)) value += scale * regressor[e][t];
                         if (!in_brain(o, x, y, z)) value *= o.background;

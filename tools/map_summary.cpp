@@ -8,43 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "volume/volume_header.h"
-
-namespace {
-
-struct Region {
-    int event, x0, x1, y0, y1, z0, z1;
-};
-
-std::vector<Region> read_regions(const char *path) {
-    std::vector<Region> regions;
-    std::FILE *f = std::fopen(path, "r");
-    if (!f) return regions;
-    char line[1024];
-    while (std::fgets(line, sizeof line, f)) {
-        Region r;
-        if (std::sscanf(line, "%d %d %d %d %d %d %d", &r.event, &r.x0, &r.x1, &r.y0, &r.y1, &r.z0, &r.z1) == 7)
-            regions.push_back(r);
-    }
-    std::fclose(f);
-    return regions;
-}
-
-// Reads the first volume of a float map; empty when it cannot be read.
-std::vector<float> read_map(const std::string &name, VolumeHeader &h) {
-    std::vector<float> values;
-    if (read_volume_header(0, name.c_str(), &h) || h.storage_type != STORAGE_FLOAT) return values;
-    std::FILE *f = std::fopen(name.c_str(), "rb");
-    if (!f) return values;
-    values.resize(static_cast<size_t>(h.volume_size));
-    if (std::fseek(f, static_cast<long>(h.data_offset), SEEK_SET) != 0 ||
-        std::fread(values.data(), sizeof(float), values.size(), f) != values.size())
-        values.clear();
-    std::fclose(f);
-    return values;
-}
-
-}  // namespace
+#include "map_files.h"
 
 int main(int argc, char **argv) {
     if (argc < 2) {
@@ -73,7 +37,7 @@ int main(int argc, char **argv) {
             for (int y = 0; y < h.ny; ++y)
                 for (int x = 0; x < h.nx; ++x) {
                     const float value = p[static_cast<size_t>(x + h.nx * (y + h.ny * z))];
-                    const bool in = x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1 && z >= r.z0 && z <= r.z1;
+                    const bool in = r.contains(x, y, z);
                     float &target = in ? inside : outside;
                     if (value > target) target = value;
                 }

@@ -15,6 +15,7 @@
 #include "glm/ar_model.h"
 #include "glm/fit.h"
 #include "glm/frequency_filter.h"
+#include "glm/iwls_calibration.h"
 #include "glm/reports.h"
 #include "glm/statistics.h"
 #include "glm/z_score.h"
@@ -121,6 +122,46 @@ void set_neutral(int v, int nconditions) {
     }
 }
 
+// The tests of re-weighted fits are calibrated on null series drawn from the
+// data's own standardised residuals: a first pass over all voxels collects
+// them from each voxel's unweighted fit (whitened as the voxel will be). An
+// analysis without residual variance keeps the uncalibrated tests.
+int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y, OwnedVector<float> &fit,
+                               OwnedVector<float> &coefficients) {
+    const RunEntry &first = file_list_root;
+    const int V = first.nx * first.ny * first.nz;
+    const int T = GLM.ntime;
+    const int ar_order = GLM_input.AR_order;
+    ResidualPool pool(100000);
+    // The noise is drawn before the before-fit band filter, which the null
+    // series then pass like the data: the residuals come from unfiltered fits.
+    float *band = GLM_input.preGLM_frequency_band;
+    const float low = band[0], high = band[1], phase = GLM_input.preGLM_phase_shift;
+    band[0] = band[1] = GLM_input.preGLM_phase_shift = 0.0f;
+    for (int f = 0, n = 0; f < V; f += n) {
+        if (read_block_vector(block.get(), f, &n)) std::exit(1);
+        for (int j = 0; j < n; ++j) {
+            if (!voxel_in_mask(f + j)) continue;
+            for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
+            GLM_Update_Weights(T, y.get());
+            if (ar_order > 0)
+                for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[f + j][k];
+            std::int16_t order;
+            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &order) ||
+                GLM_PreFilter(0, T, y.get())) {
+                band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
+                return 1;
+            }
+            float variance;
+            GLMInternal_fit_data(T, y.get(), fit.get(), &variance);
+            if (!GLM_singular_fit) pool.add_fit();
+        }
+    }
+    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
+    if (GLM_calibrate_reweighted_tests(pool, 8000)) GLM_clear_reweighted_calibration();
+    return 0;
+}
+
 }  // namespace
 
 int analyze_runs(int nconditions, int percent_change, int residue_mode) {
@@ -132,13 +173,20 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
 
     allocate_maps(nconditions, V);
     OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
-    OwnedVector<float> y(T), fit(T), coefficients(ar_order + 1);
+    OwnedVector<float> y(T), fit(T), raw(T), baseline_weights(T), coefficients(ar_order + 1);
     for (int k = 0; k <= ar_order; ++k) coefficients[k] = 0.0f;
     const int step = V / 100;
-    const bool prefilter = GLM_input.preGLM_frequency_band[0] != 0.0f || GLM_input.preGLM_frequency_band[1] != 0.0f;
+    const bool prefilter = GLM_prefilter_active();
+    if (prefilter && GLM_unweighted_baseline_weights(baseline_weights.get())) {
+        std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
+        return 1;
+    }
 
     ResidueWriter residue;
     if (residue.open(residue_mode, T, V)) return 1;
+
+    if (GLM_input.noise_model == NOISE_IWLS && nconditions > 0 && calibrate_reweighted_tests(block, y, fit, coefficients))
+        return 1;
 
     int singular_voxels = 0;
     for (int f = 0, n = 0; f < V; f += n) {
@@ -160,9 +208,13 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &nAR_map[v])) return 1;
 
             float variance = 0.0f, baseline = 0.0f;
+            if (residue.active())
+                for (int tau = 0; tau < T; ++tau) raw[tau] = y[tau];
             if (prefilter) {
-                if (GLM_fit_data(T, y.get(), fit.get(), &variance)) return 1;
-                baseline = GLM_compute_baseline();
+                // The level of the unfiltered series (the filter may remove it).
+                double sum = 0.0;
+                for (int tau = 0; tau < T; ++tau) sum += static_cast<double>(baseline_weights[tau]) * y[tau];
+                baseline = static_cast<float>(sum);
             }
             if (GLM_PreFilter(0, T, y.get())) return 1;
             GLM_fit_data(T, y.get(), fit.get(), &variance);
@@ -196,10 +248,11 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             }
 
             if (residue.active()) {
-                // fit holds design_unmasked x effect_size of this very fit, summed in
-                // the same order GLM_create_residue would use, so subtracting it
-                // gives the same residues without a second product.
-                for (int tau = 0; tau < T; ++tau) y[tau] -= fit[tau];
+                // Data minus the fitted model: fit holds design_unmasked x effect_size
+                // of this very fit (unwhitened, unfiltered). With the before-fit band
+                // the residue is filtered like the data that were fitted.
+                for (int tau = 0; tau < T; ++tau) y[tau] = raw[tau] - fit[tau];
+                if (prefilter) GLMInternal_filter_masked(y.get());
                 GLM_FrequencyFilter(1, T, y.get());
                 // The voxel's input values are no longer needed: its residues take their place.
                 for (int tau = 0; tau < T; ++tau) {
@@ -213,6 +266,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
         if (residue.active()) residue.write_block(block.get(), f, n);
     }
     residue.close();
+    GLM_clear_reweighted_calibration();
 
     if (Verbose) {
         std::printf("\n\nResults output to files.\n");

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "glm/fit.h"
+#include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
@@ -20,6 +21,13 @@ float **residual_allocated = nullptr;
 int residual_rows = 0;
 float **mixing_allocated = nullptr;
 int mixing_rows = 0;
+
+// Bias-reduction factors of the lags p+1 ... p+higher_lags: entry [l][m] is
+// the factor of the lag-(p+1+m) autocovariance in the expected lag-l
+// residual autocovariance.
+constexpr int kHigherLags = 32;
+int higher_lags = 0;
+OwnedMatrix<float> higher_factors;
 
 // Masked design of the build and its unit-weight pseudo-inverse, for the
 // residuals of the AR estimate.
@@ -37,6 +45,21 @@ bool design_saved = false;
 // it was made with, which determines the whole band.
 int applied_order = 0;
 OwnedMatrix<float> applied_block;
+// The inverse factor of the filter in force (leading (q+1) block), which
+// together with the inclusion mask determines the whole whitening matrix.
+OwnedMatrix<float> filter_block;
+
+// The before-fit band filter a design was made with (inactive: none).
+struct BandKey {
+    bool active = false;
+    float low = 0.0f, high = 0.0f, tr = 0.0f;
+    int ntime = 0;
+    bool operator==(const BandKey &) const = default;
+};
+BandKey applied_band;
+// Trace of the filtered noise covariance of the current build, and its band.
+BandKey noise_trace_band;
+double noise_trace = 0.0;
 
 // Per-voxel working storage, allocated once per size.
 OwnedVector<float> series_copy;            // ntime
@@ -44,6 +67,7 @@ OwnedVector<double> residuals;             // ntime
 OwnedVector<double> coefficients;          // nbasis
 OwnedMatrix<float> toeplitz, cholesky;     // (p+1) x (p+1)
 OwnedMatrix<double> inverse_work;          // (p+1) x (p+1)
+OwnedVector<double> estimate_work, phi_work;  // autocovariances and AR coefficients of one estimate
 
 void ensure(OwnedMatrix<float> &m, int rows, int cols) {
     if (m.rows() != rows || m.cols() != cols) m = OwnedMatrix<float>(rows, cols);
@@ -59,13 +83,27 @@ void save_unwhitened_design() {
     copy_matrix(Xnw_tc.get(), GLM.design_matrix, GLM.ntime, GLM.nbasis);
     design_saved = true;
     applied_order = 0;
+    applied_band = BandKey{};
+    noise_trace_band = BandKey{};
+    GLMInternal_set_design_filter(false, 0.0);
+}
+
+BandKey current_band() {
+    BandKey key;
+    if (!GLM_prefilter_active()) return key;
+    key.active = true;
+    key.low = GLM_input.preGLM_frequency_band[0];
+    key.high = GLM_input.preGLM_frequency_band[1];
+    key.tr = GLM.tr[0];
+    key.ntime = GLM.ntime;
+    return key;
 }
 
 bool filter_matches_applied(int q) {
     if (q != applied_order || applied_block.rows() < q + 1) return false;
     for (int i = 0; i <= q; ++i)
         for (int j = 0; j <= i; ++j)
-            if (applied_block[i][j] != GLM.whitening_matrix[i][j]) return false;
+            if (applied_block[i][j] != filter_block[i][j]) return false;
     return true;
 }
 
@@ -84,6 +122,32 @@ bool cholesky_factor(int q) {
                 cholesky[i][j] = r / cholesky[j][j];
             }
         }
+    return true;
+}
+
+// Extends the autocorrelations rho[0 .. p] of an AR(p) process to the lags
+// p+1 ... p+count by its recursion rho[m] = sum over i of phi[i] rho[m-i],
+// with phi from the Levinson-Durbin recursion. False when rho[0 .. p] is not
+// the autocorrelation of a stationary process (a reflection of 1 or more).
+bool extend_autocorrelation(double *rho, int p, int count) {
+    if (phi_work.size() < 2 * (p + 1)) phi_work = OwnedVector<double>(2 * (p + 1), "Allocation error in double_vector().");
+    double *phi = phi_work.get(), *previous = phi + (p + 1);
+    double v = 1.0;
+    for (int k = 1; k <= p; ++k) {
+        double num = rho[k];
+        for (int j = 1; j < k; ++j) num -= phi[j] * rho[k - j];
+        const double kappa = num / v;
+        if (!(std::fabs(kappa) < 1.0)) return false;
+        for (int j = 1; j < k; ++j) previous[j] = phi[j];
+        for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
+        phi[k] = kappa;
+        v *= 1.0 - kappa * kappa;
+    }
+    for (int m = p + 1; m <= p + count; ++m) {
+        double sum = 0.0;
+        for (int i = 1; i <= p; ++i) sum += phi[i] * rho[m - i];
+        rho[m] = sum;
+    }
     return true;
 }
 
@@ -154,31 +218,38 @@ void GLMInternal_calculate_AR_mixing_matrix() {
     // B_m[k][i] = R[k][i-m] + R[k][i+m]; only the diagonal of each product is
     // formed, summed in single precision, i outer and k inner. Terms that are
     // zero by construction are left out.
+    auto trace_entry = [&](int l, int m) {
+        float sum = 0.0f;
+        if (m == 0) {
+            for (int i = l; i < nt; ++i) sum += R[i][i - l] * static_cast<float>(inc[i]);
+        } else {
+            for (int i = 0; i < nt; ++i) {
+                const float *Ri = R[i];
+                const float *before = (i - m >= 0) ? RT[i - m] : nullptr;
+                const float *after = (i + m < nt) ? RT[i + m] : nullptr;
+                if (before && after) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * (before[k] + after[k]);
+                } else if (before) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * before[k];
+                } else if (after) {
+                    for (int k = l; k < nt; ++k) sum += Ri[k - l] * after[k];
+                }
+            }
+        }
+        return sum;
+    };
+    // The same factors for the lags beyond p, through which the autocorrelation
+    // that the AR model implies at those lags also enters the residuals.
+    higher_lags = nt - 1 < p + kHigherLags ? nt - 1 - p : kHigherLags;
+    if (higher_lags < 0) higher_lags = 0;
+    higher_factors = OwnedMatrix<float>(p + 1, higher_lags > 0 ? higher_lags : 1);
     for (int l = 0; l <= p; ++l) {
         if (p > 1) {
             std::printf("\rCalculating AR bias reduction matrix for row %d ...", l);
             std::fflush(stdout);
         }
-        for (int m = 0; m <= p; ++m) {
-            float sum = 0.0f;
-            if (m == 0) {
-                for (int i = l; i < nt; ++i) sum += R[i][i - l] * static_cast<float>(inc[i]);
-            } else {
-                for (int i = 0; i < nt; ++i) {
-                    const float *Ri = R[i];
-                    const float *before = (i - m >= 0) ? RT[i - m] : nullptr;
-                    const float *after = (i + m < nt) ? RT[i + m] : nullptr;
-                    if (before && after) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * (before[k] + after[k]);
-                    } else if (before) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * before[k];
-                    } else if (after) {
-                        for (int k = l; k < nt; ++k) sum += Ri[k - l] * after[k];
-                    }
-                }
-            }
-            M[l][m] = sum;
-        }
+        for (int m = 0; m <= p; ++m) M[l][m] = trace_entry(l, m);
+        for (int m = 0; m < higher_lags; ++m) higher_factors[l][m] = trace_entry(l, p + 1 + m);
     }
     std::printf("\n");
 
@@ -231,27 +302,51 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
 
     // Residual autocovariances, then the bias reduction.
-    double autocov[64];
-    OwnedVector<double> autocov_heap;
-    double *a = autocov;
-    if (order + 1 > 64) {
-        autocov_heap = OwnedVector<double>(order + 1, "Allocation error in double_vector().");
-        a = autocov_heap.get();
-    }
+    if (estimate_work.size() < 4 * (order + 1) + higher_lags)
+        estimate_work = OwnedVector<double>(4 * (order + 1) + higher_lags, "Allocation error in double_vector().");
+    double *a = estimate_work.get();     // order + 1 residual autocovariances
+    double *c = a + (order + 1);         // order + 1 bias-reduced autocovariances
+    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
     for (int l = 0; l <= order; ++l) {
-        double s = 0.0;
-        for (int t = l; t < n; ++t) s += residuals[t] * residuals[t - l];
-        a[l] = s;
+        double sum = 0.0;
+        for (int t = l; t < n; ++t) sum += residuals[t] * residuals[t - l];
+        a[l] = sum;
     }
-    double c0 = 0.0;
-    for (int m = 0; m <= order; ++m) c0 += GLM.AR_mixing_matrix[0][m] * a[m];
-    if (c0 == 0.0) c0 = 1.0;
+    auto reduce = [&](const double *from) {
+        for (int l = 0; l <= order; ++l) {
+            double sum = 0.0;
+            for (int m = 0; m <= order; ++m) sum += GLM.AR_mixing_matrix[l][m] * from[m];
+            c[l] = sum;
+        }
+    };
+    reduce(a);
+    if (c[0] == 0.0) {
+        // No residual at all: the lag-0 value is not divided by.
+        coeff[0] = 1.0f;
+        for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(c[l]);
+        return 0;
+    }
+    rho[0] = 1.0;
+    for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
+    // The reduction above assumes no autocorrelation beyond lag p, but an AR(p)
+    // process has it at every lag, and through the fit it biases the residual
+    // autocovariances too (towards 0, by about 1.7 rho / n for AR(1) rho 0.4).
+    // A few passes take out the part of the lags beyond p implied by the
+    // current estimate, extended by the AR recursion.
+    for (int pass = 0; pass < 5 && higher_lags > 0; ++pass) {
+        if (!extend_autocorrelation(rho, order, higher_lags)) break;
+        double *corrected = rho + order + 1 + higher_lags;  // scratch beyond rho: order + 1 values
+        for (int l = 0; l <= order; ++l) {
+            double implied = 0.0;
+            for (int m = 0; m < higher_lags; ++m) implied += higher_factors[l][m] * rho[order + 1 + m];
+            corrected[l] = a[l] - c[0] * implied;
+        }
+        reduce(corrected);
+        if (!(c[0] > 0.0)) break;
+        for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
+    }
     coeff[0] = 1.0f;
-    for (int l = 1; l <= order; ++l) {
-        double c = 0.0;
-        for (int m = 0; m <= order; ++m) c += GLM.AR_mixing_matrix[l][m] * a[m];
-        coeff[l] = static_cast<float>(c / c0);
-    }
+    for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(rho[l]);
     return 0;
 }
 
@@ -306,19 +401,33 @@ int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16
         for (int j = 0; j <= q; ++j) cholesky[i][j] = static_cast<float>(inverse_work[i][j]);
     float **Linv = cholesky.get();
 
+    // The filter restarts on every contiguous block of included points, as on
+    // a series of its own: the first q+1 points of a block take the rows of
+    // the inverse factor, later ones the taps (the last row of the inverse
+    // factor, read from the diagonal leftwards). Excluded points get a zero
+    // row, so they neither enter the fit nor leak into their neighbours.
+    // Without excluded points this is the usual banded filter of the series.
     float **W = GLM.whitening_matrix;
     const int nt = GLM.ntime;
-    // Band entries of a higher order used by an earlier voxel.
-    if (q < p)
-        for (int t = 0; t < nt; ++t)
-            for (int i = q + 1; i <= p && t - i >= 0; ++i) W[t][t - i] = 0.0f;
-    // Taps: the last row of the inverse factor, read from the diagonal leftwards.
-    for (int i = 0; i <= q; ++i) {
-        const float tap = Linv[q][q - i];
-        for (int t = 0; t + i < nt; ++t) W[t + i][t] = tap;
+    const int *inc = GLM.include;
+    int block_start = 0;
+    for (int t = 0; t < nt; ++t) {
+        float *Wt = W[t];
+        for (int s = t - p > 0 ? t - p : 0; s <= t; ++s) Wt[s] = 0.0f;  // also clears a higher earlier order
+        if (!inc[t]) {
+            block_start = t + 1;
+            continue;
+        }
+        const int k = t - block_start;
+        if (k <= q) {
+            for (int j = 0; j <= k; ++j) Wt[block_start + j] = Linv[k][j];
+        } else {
+            for (int i = 0; i <= q; ++i) Wt[t - i] = Linv[q][q - i];
+        }
     }
-    for (int i = 0; i <= q && i < nt; ++i)
-        for (int j = 0; j <= q && j < nt; ++j) W[i][j] = Linv[i][j];
+    ensure(filter_block, p + 1, p + 1);
+    for (int i = 0; i <= q; ++i)
+        for (int j = 0; j <= q; ++j) filter_block[i][j] = Linv[i][j];
 
     GLM.whitening_order = q;
     *order_out = static_cast<std::int16_t>(q);
@@ -353,42 +462,61 @@ void GLMInternal_whiten_model(int save) {
     if (!design_saved || Xnw_tc.rows() != nt || Xnw_tc.cols() != nb) save_unwhitened_design();
 
     const int q = GLM.whitening_order;
-    if (q <= 0) {
-        if (applied_order != 0) {
-            // Back to the unwhitened design: no voxel is fitted with another
-            // voxel's whitened design.
-            copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
-            applied_order = 0;
-            GLMInternal_complete_model();
-        } else if (!GLMInternal_fit_setup_current()) {
-            GLMInternal_complete_model();
-        }
-        return;
-    }
-    if (filter_matches_applied(q)) {
+    const BandKey band = current_band();
+    const bool same_filter = q <= 0 ? applied_order == 0 : filter_matches_applied(q);
+    if (same_filter && band == applied_band) {
         if (!GLMInternal_fit_setup_current()) GLMInternal_complete_model();
         return;
     }
 
-    // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
-    // s increasing; the sums of all b are carried together through s.
-    float **W = GLM.whitening_matrix;
-    for (int t = 0; t < nt; ++t) {
-        float *out = GLM.design_matrix[t];
-        for (int b = 0; b < nb; ++b) out[b] = 0.0f;
-        const int first = t - q > 0 ? t - q : 0;
-        for (int s = first; s <= t; ++s) {
-            const float w = W[t][s];
-            const float *xs = Xnw_tc[s];
-            for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
+    if (q <= 0) {
+        // The unwhitened design: no voxel is fitted with another voxel's
+        // whitened design.
+        copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
+    } else {
+        // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
+        // s increasing; the sums of all b are carried together through s.
+        float **W = GLM.whitening_matrix;
+        for (int t = 0; t < nt; ++t) {
+            float *out = GLM.design_matrix[t];
+            for (int b = 0; b < nb; ++b) out[b] = 0.0f;
+            const int first = t - q > 0 ? t - q : 0;
+            for (int s = first; s <= t; ++s) {
+                const float w = W[t][s];
+                const float *xs = Xnw_tc[s];
+                for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
+            }
         }
+        if (applied_block.rows() < q + 1) {
+            const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
+            applied_block = OwnedMatrix<float>(size, size);
+        }
+        for (int i = 0; i <= q; ++i)
+            for (int j = 0; j <= q; ++j) applied_block[i][j] = filter_block[i][j];
     }
-    if (applied_block.rows() < q + 1) {
-        const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
-        applied_block = OwnedMatrix<float>(size, size);
+    if (band.active) {
+        // The fit models what the data become: the design columns pass the
+        // same band filter as the data.
+        if (!(noise_trace_band == band)) {
+            noise_trace = GLMInternal_filtered_noise_trace();
+            noise_trace_band = band;
+        }
+        if (series_copy.size() < nt) series_copy = OwnedVector<float>(nt);
+        float *column = series_copy.get();
+        for (int b = 0; b < nb; ++b) {
+            for (int t = 0; t < nt; ++t) column[t] = GLM.design_matrix[t][b];
+            GLMInternal_filter_masked(column);
+            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][b] = column[t];
+        }
+        // A high-pass can remove a combination of columns (the sum of the
+        // run offsets is a constant): the data then have no component there
+        // either, and the column that completes it is left out of the fit.
+        int first, second;
+        while (GLMInternal_find_dependent_columns(&first, &second, true))
+            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][second] = 0.0f;
     }
-    for (int i = 0; i <= q; ++i)
-        for (int j = 0; j <= q; ++j) applied_block[i][j] = W[i][j];
+    GLMInternal_set_design_filter(band.active, noise_trace);
+    applied_band = band;
     applied_order = q;
     GLMInternal_complete_model();
 }

@@ -10,6 +10,7 @@
 #include "glm/design_search.h"
 #include "glm/fit.h"
 #include "glm/paradigm.h"
+#include "glm/reports.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 
@@ -305,8 +306,16 @@ int GLM_define_basis_functions() {
         }
 
     GLMInternal_whiten_model(1);
-    if (GLMInternal_complete_model()) {
+    int first, second;
+    const bool dependent = GLMInternal_find_dependent_columns(&first, &second) != 0;
+    if (dependent || GLMInternal_complete_model()) {
         std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
+        if (dependent) {
+            char a[32], b[32];
+            GLM_basis_column_label(first, a);
+            GLM_basis_column_label(second, b);
+            std::printf("The columns of %s and %s are nearly dependent.\n", a, b);
+        }
         return 1;
     }
     if (GLM_input.AR_order > 0) {

@@ -3,10 +3,13 @@
 // re-weighting, the weights of the noise models, residue and baseline.
 #include "glm/fit.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
+#include "glm/frequency_filter.h"
 #include "glm/polynomial.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
@@ -30,10 +33,27 @@ SetupRecord setup;
 
 // Working storage, grown when needed and reused for every series.
 OwnedMatrix<double> inversion_work;  // nbasis x nbasis
+OwnedMatrix<double> product_work, second_work;  // nbasis x nbasis
 OwnedMatrix<float> inverse_transposed;  // nbasis x nbasis: XtX_inverse by columns
 OwnedVector<float> column_buffer;    // nbasis: one column of the pseudo-inverse
 OwnedVector<float> weighted_data;    // ntime: include * weight * y
 OwnedVector<float> run_raw, run_smooth, run_mask;  // ntime: fPET noise profile of one run
+
+// Set while design_matrix holds a band-filtered design (see
+// GLMInternal_set_design_filter), with the trace of the filtered noise
+// covariance.
+bool design_filtered = false;
+double filtered_noise_trace = 0.0;
+OwnedMatrix<float> filtered_columns;  // ntime x nbasis: the filter applied once more to the design
+// Covariance of the coefficients in units of the residual variance, when it
+// differs from XtX_inverse; covariance_corrected says which one is in force.
+OwnedMatrix<float> coefficient_covariance;  // nbasis x nbasis
+bool covariance_corrected = false;
+
+// Residuals of the unweighted first fit of an iWLS series, and the degrees
+// of freedom of its tests (0: ninclude - nbasis, until calibrated).
+OwnedVector<float> first_residual;
+float reweighted_dof = 0.0f;
 
 constexpr int kMaxReweightings = 10;
 float variance_history[kMaxReweightings + 1];
@@ -94,7 +114,101 @@ bool fpet_run_weights(int r, const float *y, float tau) {
     return changed;
 }
 
+// A band filter F applied to a series y = X b + e of white noise (variance
+// s2) leaves F e, whose covariance s2 F F is no longer s2 I. The least-squares
+// fit of F y on the filtered design Xf = F X then has
+//   Cov(b) = s2 (Xf'Xf)^-1 Xf'F F Xf (Xf'Xf)^-1 and
+//   E[RSS] = s2 (trace(F F) - trace((Xf'Xf)^-1 Xf'F F Xf)),
+// so the covariance is the sandwich and the degrees of freedom are the second
+// trace: the dimensions that the filter leaves to the noise, minus those the
+// fit takes. With gains of 0 and 1 this is n minus the removed frequencies
+// minus nbasis. Filtering Xf once more gives F Xf.
+void apply_filter_correction() {
+    const int nb = GLM.nbasis;
+    const int nt = GLM.ntime;
+    if (filtered_columns.rows() != nt || filtered_columns.cols() != nb) filtered_columns = OwnedMatrix<float>(nt, nb);
+    ensure(weighted_data, nt);
+    float *column = weighted_data.get();
+    for (int b = 0; b < nb; ++b) {
+        for (int t = 0; t < nt; ++t) column[t] = GLM.design_matrix[t][b];
+        GLMInternal_filter_masked(column);
+        for (int t = 0; t < nt; ++t) filtered_columns[t][b] = column[t];
+    }
+    // M = (F Xf)'(F Xf), AM = A M with A = XtX_inverse, C = AM A; double sums.
+    if (product_work.rows() != nb) product_work = OwnedMatrix<double>(nb, nb);
+    if (second_work.rows() != nb) second_work = OwnedMatrix<double>(nb, nb);
+    OwnedMatrix<double> &M = product_work, &AM = second_work;
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) {
+            double sum = 0.0;
+            for (int t = 0; t < nt; ++t) sum += static_cast<double>(filtered_columns[t][i]) * filtered_columns[t][j];
+            M[i][j] = sum;
+        }
+    float **A = GLM.XtX_inverse;
+    double trace = 0.0;
+    for (int i = 0; i < nb; ++i) {
+        for (int j = 0; j < nb; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < nb; ++k) sum += A[i][k] * M[k][j];
+            AM[i][j] = sum;
+        }
+        trace += AM[i][i];
+    }
+    if (coefficient_covariance.rows() != nb) coefficient_covariance = OwnedMatrix<float>(nb, nb);
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < nb; ++k) sum += AM[i][k] * A[k][j];
+            coefficient_covariance[i][j] = static_cast<float>(sum);
+        }
+    covariance_corrected = true;
+    GLM.DOF = static_cast<float>(filtered_noise_trace - trace);
+}
+
+// Inference for the re-weighted estimate b = A X'W y (A = XtX_inverse). Its
+// covariance is taken as the sandwich of fixed weights and homogeneous noise,
+// A X'W^2 X A tau^2, with a robust noise scale tau from the mean absolute
+// residual of the first, unweighted fit (tau = sigma for Gaussian noise),
+// held in units of the fit's variance. Because the weights favour the points
+// that the fit itself comes close to, this understates the spread of b by a
+// factor that depends on the noise (about 2 in standard deviation); the
+// per-analysis calibration (iwls_calibration.h) scales every condition and
+// sets the degrees of freedom.
+void reweighted_inference() {
+    const int nb = GLM.nbasis, nt = GLM.ntime;
+    double absolute = 0.0;
+    for (int t = 0; t < nt; ++t)
+        if (GLM.include[t]) absolute += std::fabs(first_residual[t]);
+    const int dof = GLM.ninclude - nb;
+    if (dof <= 0 || !(absolute > 0.0)) return;
+    const double tau2 = 1.5707963267948966 * absolute * absolute / (static_cast<double>(GLM.ninclude) * dof);
+    const double factor = tau2 / GLM.variance;
+    if (coefficient_covariance.rows() != nb) coefficient_covariance = OwnedMatrix<float>(nb, nb);
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = 0.0;
+            const float *Pi = GLM.pseudo_inverse[i], *Pj = GLM.pseudo_inverse[j];
+            for (int t = 0; t < nt; ++t) {
+                const double w = GLM.weight[t];
+                sum += static_cast<double>(Pi[t]) * Pj[t] * w * w;
+            }
+            coefficient_covariance[i][j] = coefficient_covariance[j][i] = static_cast<float>(sum * factor);
+        }
+    covariance_corrected = true;
+    GLM.DOF = reweighted_dof > 0.0f ? reweighted_dof : static_cast<float>(dof);
+    GLM_calc_covariance_matrix();
+    // The set-up no longer matches its inputs (covariance and DOF replaced).
+    setup.current = false;
+}
+
 }  // namespace
+
+void GLMInternal_set_design_filter(bool filtered, double noise_trace) {
+    design_filtered = filtered;
+    filtered_noise_trace = noise_trace;
+}
+
+float **GLM_coefficient_covariance() { return covariance_corrected ? coefficient_covariance.get() : GLM.XtX_inverse; }
 
 void GLMInternal_invalidate_fit_setup() { setup.current = false; }
 
@@ -139,6 +253,12 @@ int GLMInternal_complete_model() {
                                              "Allocation failure 2 in double_matrix().");
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j < nb; ++j) inversion_work[i][j] = A[i][j];
+    // A band-filtered design may have columns that the filter removed (see
+    // GLMInternal_whiten_model): their coefficients are 0, outside the inversion.
+    const bool drop_zero = design_filtered;
+    if (drop_zero)
+        for (int j = 0; j < nb; ++j)
+            if (A[j][j] == 0.0f) inversion_work[j][j] = 1.0;
     int ierr;
     if (dInvertSquareMatrix(nb, inversion_work.get(), &ierr) != 0) {
         GLM_singular_fit = 1;
@@ -149,6 +269,13 @@ int GLMInternal_complete_model() {
     GLM_singular_fit = 0;
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j < nb; ++j) A[i][j] = static_cast<float>(inversion_work[i][j]);
+    if (drop_zero)
+        for (int j = 0; j < nb; ++j)
+            if (inversion_work[j][j] == 1.0 && A[j][j] == 1.0f) {
+                bool zero = true;
+                for (int t = 0; t < nt && zero; ++t) zero = X[t][j] == 0.0f;
+                if (zero) A[j][j] = 0.0f;
+            }
 
     // pseudo_inverse[b][t] = sum over k of A[b][k] X[t][k] (k increasing) and
     // leverage[t] = sum over b of X[t][b] pseudo_inverse[b][t] w[t]. The sums
@@ -176,6 +303,9 @@ int GLMInternal_complete_model() {
         leverage_total += lev;
     }
     if (GLM_input.noise_model != NOISE_OLS) GLM.DOF = static_cast<float>(GLM.ninclude + 0.5 - 1.25 * leverage_total);
+    else GLM.DOF = static_cast<float>(GLM.ninclude - nb);
+    covariance_corrected = false;
+    if (design_filtered && GLM_input.noise_model == NOISE_OLS) apply_filter_correction();
 
     GLM_calc_covariance_matrix();
     return 0;
@@ -228,7 +358,7 @@ void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
     // Residual sum of squares against the fitted design (whitened when the AR
     // model is on); fit and residue against the unmasked, unwhitened design.
     const float *beta = GLM.effect_size;
-    float squares = 0.0f;
+    float squares = 0.0f, largest = 0.0f;
     for (int t = 0; t < n; ++t) {
         const float *xt = GLM.design_matrix[t];
         const float *ut = GLM.design_unmasked[t];
@@ -240,9 +370,16 @@ void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
         fit[t] = f;
         const float r = static_cast<float>(include[t]) * y[t] - s;
         squares += r * r;
-        GLM.residue[t] = (y[t] - f) * static_cast<float>(include[t]);
+        GLM.residue[t] = r;
+        const float magnitude = std::fabs(static_cast<float>(include[t]) * y[t]);
+        if (magnitude > largest) largest = magnitude;
     }
-    GLM.variance = squares / GLM.DOF;
+    // A series that the model fits exactly leaves only the rounding of the
+    // float sums: residuals up to a few float epsilons of the series' largest
+    // value, growing like the square root of the number of terms summed. Such
+    // a variance is 0.
+    const float rounding = 4.0f * FLT_EPSILON * largest * std::sqrt(static_cast<float>(n));
+    GLM.variance = squares > static_cast<float>(n) * rounding * rounding ? squares / GLM.DOF : 0.0f;
     *chi2 = GLM.variance;
 }
 
@@ -256,6 +393,8 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
     history_count = 0;
     variance_history[history_count++] = GLM.variance;
     if (GLM_input.noise_model != NOISE_IWLS || GLM.variance == 0.0f) return 0;
+    ensure(first_residual, GLM.ntime);
+    for (int t = 0; t < GLM.ntime; ++t) first_residual[t] = GLM.residue[t];
 
     // Iteratively re-weighted least squares: each point is weighted by the
     // inverse square of its (floored, mean-normalised) absolute residual,
@@ -268,7 +407,9 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
         const float noise_floor = std::sqrt(previous) / 10.0f;
         float total = 0.0f;
         for (int t = 0; t < nt; ++t) {
-            const float e = static_cast<float>(GLM.include[t]) * (std::fabs(y[t] - fit[t]) + noise_floor);
+            // The residual against the design actually fitted (whitened and
+            // filtered like the data), zero at excluded points.
+            const float e = static_cast<float>(GLM.include[t]) * (std::fabs(GLM.residue[t]) + noise_floor);
             GLM.noise_estimate[t] = e;
             total += e;
         }
@@ -286,9 +427,12 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
         if (GLM_singular_fit || GLM.variance == 0.0f) break;
         change = std::fabs(static_cast<double>(GLM.variance - previous)) * 100.0 / previous;
     }
+    if (!GLM_singular_fit && GLM.variance != 0.0f) reweighted_inference();
     *chi2 = GLM.variance;
     return 0;
 }
+
+void GLM_set_reweighted_dof(float nu) { reweighted_dof = nu; }
 
 void GLM_Update_Weights(int /*n*/, const float *y) {
     bool changed = false;
@@ -350,4 +494,37 @@ float GLM_Trace_XTXm1() {
 int GLM_reweighting_history(const float **variances) {
     *variances = variance_history;
     return history_count;
+}
+
+int GLM_unweighted_baseline_weights(float *row) {
+    const int nt = GLM.ntime, nb = GLM.nbasis;
+    for (int t = 0; t < nt; ++t) row[t] = 0.0f;
+    if (GLM_input.nbaseline_terms <= 0 || GLM.nbaseline_basis < GLM.nruns || nt <= 0) return 0;
+    // Ordinary least squares of the included points on the unmasked design:
+    // the baseline is sum over runs of (run length / ntime) times the run's
+    // offset coefficient, a fixed linear combination of the data.
+    OwnedMatrix<double> normal(nb, nb, "Allocation failure 1 in double_matrix().",
+                               "Allocation failure 2 in double_matrix().");
+    for (int i = 0; i < nb; ++i)
+        for (int j = 0; j < nb; ++j) {
+            double sum = 0.0;
+            for (int t = 0; t < nt; ++t)
+                if (GLM.include[t]) sum += static_cast<double>(GLM.design_unmasked[t][i]) * GLM.design_unmasked[t][j];
+            normal[i][j] = sum;
+        }
+    int ierr;
+    if (dInvertSquareMatrix(nb, normal.get(), &ierr) != 0) return 1;
+    const int first = nb - GLM.nbaseline_basis;
+    std::vector<double> combination(nb, 0.0);
+    for (int r = 0; r < GLM.nruns; ++r) {
+        const double share = static_cast<double>(GLM.run_stop[r] - GLM.run_start[r] + 1) / nt;
+        for (int k = 0; k < nb; ++k) combination[k] += share * normal[first + r][k];
+    }
+    for (int t = 0; t < nt; ++t) {
+        if (!GLM.include[t]) continue;
+        double sum = 0.0;
+        for (int k = 0; k < nb; ++k) sum += combination[k] * GLM.design_unmasked[t][k];
+        row[t] = static_cast<float>(sum);
+    }
+    return 0;
 }

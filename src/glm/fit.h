@@ -1,13 +1,19 @@
 // Weighted least-squares fit of one series to the design in the model state.
 #pragma once
 
-// Recomputes XtX_inverse, pseudo_inverse, leverage, (weighted models) DOF and
-// the condition covariances from design_matrix and weight. Returns 0, or 1
+// Recomputes XtX_inverse, pseudo_inverse, leverage, DOF and the condition
+// covariances from design_matrix and weight. Returns 0, or 1
 // when the normal matrix cannot be inverted (GLM_singular_fit is then set).
 int GLMInternal_complete_model();
 // Set while the normal matrix in force could not be inverted; fits then give
 // the neutral results of a zero variance.
 extern int GLM_singular_fit;
+// Numerical rank test of design_matrix, independent of the columns' scales:
+// returns 1 when a column is (nearly) a linear combination of the columns
+// before it, with *second that column and *first the earlier column that
+// weighs most in the combination; else 0. With skip_zero_columns, columns
+// of zeros count as already left out.
+int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns = false);
 
 // Reuse of the fit set-up. Completing the model costs nbasis^2 x ntime, so
 // the per-voxel operations redo it only when something it depends on changed:
@@ -30,10 +36,27 @@ void GLMInternal_invalidate_fit_setup();
 bool GLMInternal_fit_setup_current();
 
 void GLM_Update_Weights(int n, const float *y);
+// Degrees of freedom of the tests of re-weighted (iWLS) fits; 0 restores
+// ninclude - nbasis. Set by the calibration of those tests.
+void GLM_set_reweighted_dof(float nu);
 int GLM_fit_data(int n, const float *y, float *fit, float *chi2);
 void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2);
 int GLM_create_residue(int n, float *y, float *fit);
 float GLM_compute_baseline();
+// Fills row (ntime values) so that sum over t of row[t] y[t] is the baseline
+// of the unweighted least-squares fit of y on the unmasked design over the
+// included points (zero weights at excluded points). Returns 1 when the
+// design's normal matrix cannot be inverted.
+int GLM_unweighted_baseline_weights(float *row);
+// Covariance of the effect sizes in units of the residual variance: the
+// sandwich of a band-filtered or re-weighted fit when one is in force, else
+// XtX_inverse. The condition covariances are taken from it.
+float **GLM_coefficient_covariance();
+// Tells the fit set-up whether design_matrix now holds the band-filtered
+// design, and the trace of the filtered noise covariance (in units of the
+// noise variance). Completing the model then makes the sandwich covariance
+// and the degrees of freedom of the filtered fit.
+void GLMInternal_set_design_filter(bool filtered, double noise_trace);
 float GLM_Trace_XTXm1();
 
 // Residual variances of the last GLM_fit_data: entry 0 after the first fit,

@@ -154,7 +154,45 @@ int GLM_PreFilter(int mode, int n, float *y) {
         std::exit(1);
     }
     GLMInternal_whiten_data(y);
-    GLMInternal_whiten_model(0);
-    GLM_FrequencyFilter(mode, n, y);
+    GLMInternal_whiten_model(0);  // whitens and, with the before-fit band, filters the design
+    if (mode == 0 && GLM_prefilter_active())
+        GLMInternal_filter_masked(y);
+    else
+        GLM_FrequencyFilter(mode, n, y);
     return 0;
+}
+
+bool GLM_prefilter_active() {
+    return GLM_input.preGLM_frequency_band[0] != 0.0f || GLM_input.preGLM_frequency_band[1] != 0.0f ||
+           GLM_input.preGLM_phase_shift != 0.0f;
+}
+
+void GLMInternal_filter_masked(float *y) {
+    const int n = GLM.ntime;
+    for (int t = 0; t < n; ++t)
+        if (!GLM.include[t]) y[t] = 0.0f;
+    GLM_FrequencyFilter(0, n, y);
+    for (int t = 0; t < n; ++t)
+        if (!GLM.include[t]) y[t] = 0.0f;
+}
+
+double GLMInternal_filtered_noise_trace() {
+    // The filter is circular: F[i][j] = f((i - j) mod n) with f its response to
+    // an impulse at 0, and F is symmetric (real gains). With M the inclusion
+    // mask, the noise M F M e has covariance (M F M)^2, whose trace is the sum
+    // over included i, j of f(i - j)^2.
+    const int n = GLM.ntime;
+    std::vector<float> f(static_cast<std::size_t>(n), 0.0f);
+    if (n > 0) f[0] = 1.0f;
+    GLM_FrequencyFilter(0, n, f.data());
+    std::vector<int> included;
+    for (int t = 0; t < n; ++t)
+        if (GLM.include[t]) included.push_back(t);
+    double trace = 0.0;
+    for (int i : included)
+        for (int j : included) {
+            const double v = f[static_cast<std::size_t>((i - j + n) % n)];
+            trace += v * v;
+        }
+    return trace;
 }

@@ -147,6 +147,20 @@ void GLM_describe_stimuli() {
     }
 }
 
+void GLM_basis_column_label(int b, char *out) {
+    static const char *const labels[] = {"offset", "slope", "quad", "triad"};
+    if (b >= 0 && b < GLM.nevents && b < MAX_EVENTS) {
+        std::snprintf(out, 32, "event_%c", event_char(GLM.event_number[b]));
+        return;
+    }
+    const int j = b - GLM.nevents;
+    if (j < 0 || GLM.nruns <= 0 || j / GLM.nruns >= 4) {
+        std::snprintf(out, 32, "column_%d", b);
+        return;
+    }
+    std::snprintf(out, 32, "%s%d", labels[j / GLM.nruns], j % GLM.nruns);
+}
+
 void GLM_describe_basis_functions() {
     std::FILE *out = create_output("basis.dat");
     if (!out) {
@@ -154,10 +168,13 @@ void GLM_describe_basis_functions() {
         return;
     }
     std::fprintf(out, "x ");
-    for (int e = 0; e < GLM.nevents && e < MAX_EVENTS; ++e) std::fprintf(out, "event_%c ", event_char(GLM.event_number[e]));
-    static const char *const labels[] = {"offset", "slope", "quad", "triad"};
-    for (int k = 0; k < 4 && k < GLM_input.nbaseline_terms; ++k)
-        for (int r = 0; r < GLM.nruns; ++r) std::fprintf(out, "%s%d ", labels[k], r);
+    const int nbaseline = GLM_input.nbaseline_terms < 4 ? GLM_input.nbaseline_terms : 4;
+    const int ncolumns = (GLM.nevents < MAX_EVENTS ? GLM.nevents : MAX_EVENTS) + nbaseline * GLM.nruns;
+    char label[32];
+    for (int b = 0; b < ncolumns; ++b) {
+        GLM_basis_column_label(b, label);
+        std::fprintf(out, "%s ", label);
+    }
     std::fprintf(out, "\n");
 
     if (GLM.design_unmasked) {

@@ -18,6 +18,11 @@ namespace {
 // tests give neutral results instead of using a partly inverted matrix.
 bool covariance_singular[MAX_CONDITIONS];
 
+// Factor of each condition's contrast covariance (the calibration of the
+// re-weighted tests); 1 when not calibrated.
+float variance_scale[MAX_CONDITIONS];
+bool scaled = false;
+
 // Contrast values of one test; grown once, reused for every series.
 OwnedVector<float> contrast_values;
 
@@ -29,7 +34,35 @@ void neutral_results(float *t, float *p, float *p_corrected, float *effect, floa
     *p_corrected = 1.0f;
 }
 
+// Expected Euler characteristic of a three-dimensional t field with F in
+// place of t^2, times the resels; 0.1169 stands for (4 ln 2)^(3/2) / (2 pi)^2.
+// Evaluated in double so that a large F gives 0 rather than inf / inf.
+double euler_density(double F, double nu, int resels) {
+    return resels * static_cast<double>(0.1169f) * (F * (nu - 1.0) / nu - 1.0) / std::pow(F / nu + 1.0, (nu - 1.0) / 2.0);
+}
+
+// The Euler-characteristic term approximates the corrected p only in its
+// upper tail: it crosses zero at F = nu / (nu - 1), rises to its maximum at
+// F = 3 nu / (nu - 3) and falls from there on (for nu <= 3 it never falls).
+// Below the maximum its smallest valid bound is the value at the maximum, so
+// the corrected p is the non-increasing envelope of the term, capped at 1,
+// and never below the uncorrected p.
+float corrected_p(float F, float nu, int resels, float p) {
+    double bound = resels > 0 ? 1.0 : 0.0;
+    if (resels > 0 && nu > 3.0f) {
+        const double peak = 3.0 * nu / (nu - 3.0);
+        bound = euler_density(F > peak ? F : peak, nu, resels);
+    }
+    if (!(bound <= 1.0)) bound = 1.0;
+    return static_cast<float>(bound) > p ? static_cast<float>(bound) : p;
+}
+
 }  // namespace
+
+void GLM_set_condition_variance_scales(const float *scales) {
+    scaled = scales != nullptr;
+    for (int c = 0; c < MAX_CONDITIONS; ++c) variance_scale[c] = scaled && c < GLM.nconditions ? scales[c] : 1.0f;
+}
 
 void GLM_calc_covariance_matrix() {
     for (int c = 0; c < GLM.nconditions && c < MAX_CONDITIONS; ++c) {
@@ -44,14 +77,15 @@ void GLM_calc_covariance_matrix() {
                 for (int s = 0; s < q; ++s) cov[r][s] = inv[r][s] = 0.0f;
             continue;
         }
+        float **covariance = GLM_coefficient_covariance();
         for (int r = 0; r < q; ++r)
             for (int s = 0; s < q; ++s) {
                 float sum = 0.0f;
                 for (int b = 0; b < GLM.nbasis; ++b) {
                     if (K[r][b] == 0) continue;  // a zero coefficient adds nothing
-                    for (int b2 = 0; b2 < GLM.nbasis; ++b2) sum += K[r][b] * GLM.XtX_inverse[b][b2] * K[s][b2];
+                    for (int b2 = 0; b2 < GLM.nbasis; ++b2) sum += K[r][b] * covariance[b][b2] * K[s][b2];
                 }
-                cov[r][s] = sum;
+                cov[r][s] = scaled ? sum * variance_scale[c] : sum;
             }
         for (int r = 0; r < q; ++r)
             for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
@@ -117,28 +151,16 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
     *t = static_cast<float>(std::sqrt(f));
     if (*effect < 0.0f) *t = -*t;
 
-    // Expected Euler characteristic of a three-dimensional t field with F in
-    // place of t^2; 0.1169 stands for (4 ln 2)^(3/2) / (2 pi)^2. Evaluated in
-    // double so that a large F gives 0 rather than inf / inf.
     const float nu = GLM.DOF;
-    float corrected = 0.0f;
-    if (resels != 0) {
-        const double fd = f, nud = nu;
-        corrected = static_cast<float>(resels * static_cast<double>(0.1169f) * (fd * (nud - 1.0) / nud - 1.0) /
-                                       std::pow(fd / nud + 1.0, (nud - 1.0) / 2.0));
-    }
-
     // Upper tail of the F distribution with (q, nu) degrees of freedom; for
     // one row this is the two-sided p of t.
     float x = nu / (static_cast<float>(q) * f + nu);
     if (!(x >= 0.0f && x <= 1.0f)) x = 1.0f;
     float prob = static_cast<float>(ibeta(nu / 2.0, q / 2.0, x));
 
-    if (!(corrected >= 0.0f && corrected <= 1.0f)) corrected = 1.0f;
     const float floor_value = static_cast<float>(std::exp(-100.0));
     if (prob < floor_value) prob = floor_value;
-    if (corrected < floor_value) corrected = floor_value;
+    *p_corrected = corrected_p(f, nu, resels, prob);
     *p = prob;
-    *p_corrected = corrected;
     return 0;
 }

@@ -13,11 +13,6 @@
 
 namespace {
 
-int generate(const std::string &dir, const std::string &options) {
-    const std::string command = "'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options + " > /dev/null 2>&1";
-    return std::system(command.c_str());
-}
-
 // Writes an xdisplay float run (name.hdr and name.bfloat) of nx x 1 x 1 voxels.
 void write_run(const TempDir &dir, const std::string &name, const std::vector<std::vector<float>> &voxels) {
     const int nx = static_cast<int>(voxels.size()), nt = static_cast<int>(voxels[0].size());
@@ -45,7 +40,7 @@ T field(const std::string &bytes, std::size_t at) {
 TEST(Analysis, OlsStatisticsAgreeWithAnIndependentSolution) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --control-extra notify"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --control-extra notify"));
     auto run = run_fmriglm("control.txt", dir);
     ASSERT_EQ(run.status, 0) << run.output;
 
@@ -92,7 +87,7 @@ sys.exit(0 if worst < 3e-3 else 1)
 TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 4 --ny 3 --nz 2 --volumes 62 --conditions 1-2"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 3 --nz 2 --volumes 62 --conditions 1-2"));
     auto run = run_fmriglm("control.txt -r", dir);
     ASSERT_EQ(run.status, 0) << run.output;
     const int V = 24, T = 124, dof = T - (2 + 2 * 3);
@@ -125,7 +120,7 @@ TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
 #endif
     TempDir tmp;
     const std::string f = tmp.file("f"), i = tmp.file("i");
-    ASSERT_EQ(0, generate(f, "--nx 5 --ny 4 --nz 6 --runs 1 --volumes 3000 --conditions 1-2 --control-extra 'AR 1'"));
+    ASSERT_EQ(0, make_dataset(f, "--nx 5 --ny 4 --nz 6 --runs 1 --volumes 3000 --conditions 1-2 --control-extra 'AR 1'"));
     // f gets float data on an oblique, axis-permuted grid with a qform and an sform of its own; i the same
     // values stored as int16 with scl_slope 0.25 and scl_inter 400. Both are analysed under an address
     // space limit; every map must carry the input's header geometry and units, and both must agree.
@@ -170,7 +165,8 @@ for name in ("average", "P-1-2", "T-1-2", "S-1-2", "AR", "residue"):
 TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 4 --ny 2 --nz 1 --volumes 40 --conditions 1-2 --control-extra 'output-format zep'"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 2 --nz 1 --volumes 40 --conditions 1-2 "
+                                   "--control-extra 'output-format zep'"));
     ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
     for (const char *name : {"P-1-2", "T-1-2", "S-1-2", "average"}) {
         EXPECT_FALSE(read_file(dir + "/" + name + ".hdr").empty()) << name;
@@ -192,7 +188,7 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
 TEST(Analysis, GzipRunsGiveTheMapsOfTheirUncompressedTwins) {
     TempDir tmp;
     const std::string a = tmp.file("a"), b = tmp.file("b");
-    ASSERT_EQ(0, generate(a, "--nx 6 --ny 5 --nz 4 --volumes 40 --control-extra 'AR 1' --control-extra normalize-IRON"));
+    ASSERT_EQ(0, make_dataset(a, "--nx 6 --ny 5 --nz 4 --volumes 40 --control-extra 'AR 1' --control-extra normalize-IRON"));
     const std::string zip = "cp -r '" + a + "' '" + b + "' && cd '" + b +
                             "' && gzip run1.nii run2.nii && sed -i 's/[.]nii /.nii.gz /' control.txt";
     ASSERT_EQ(0, std::system(zip.c_str()));
@@ -210,7 +206,7 @@ TEST(Analysis, GzipRunsGiveTheMapsOfTheirUncompressedTwins) {
 TEST(Analysis, OutputsAreWholeOrAbsent) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 16 --ny 16 --nz 8 --volumes 120 --control-extra 'noise-model iWLS'"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 16 --ny 16 --nz 8 --volumes 120 --control-extra 'noise-model iWLS'"));
     const std::string script = tmp.write("kill.py", R"PY(
 import os, re, resource, signal, subprocess, sys
 exe, d, ctl = sys.argv[1:4]
@@ -233,6 +229,50 @@ assert b"Error: cannot create files in the current directory" in r.stdout, r
     const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + dir + "' '" +
                                 tmp.file("abs.txt") + "' > '" + tmp.file("py.txt") + "' 2>&1";
     EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+}
+
+// Under AR the residue is data minus the fitted model (its time mean is near
+// 0, not minus the baseline), and with a before-fit band the baseline is the
+// level of the voxel's own unfiltered series.
+TEST(Analysis, ArResidueAndFilteredBaselineFollowTheVoxelsOwnData) {
+    TempDir d;
+    ASSERT_EQ(0, make_dataset(d.path(), "--nx 4 --ny 3 --nz 2 --runs 1 --volumes 80 --conditions 1 --control-extra 'AR 1' "
+                                        "--control-extra 'frequency-filter 0 0.2'"));
+    ASSERT_EQ(run_fmriglm("control.txt -R x", d.path()).status, 0);
+    const std::string script = d.write("check.py", R"PY(
+import sys, numpy as np, nibabel as nib
+d = sys.argv[1]
+y = np.asarray(nib.load(d + "/run1.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
+r = np.asarray(nib.load(d + "/residue.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
+avg = np.asarray(nib.load(d + "/average.nii").dataobj).reshape(-1, 3, order="F")
+bad = np.abs(avg[:, 0] / y.mean(1) - 1) > 0.01
+bad |= np.abs(r.mean(1)) > 0.5 * avg[:, 1]
+print(bad.sum())
+sys.exit(1 if bad.any() else 0)
+)PY");
+    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' '" + script + "' '" + d.path() + "'");
+    EXPECT_EQ(check.status, 0) << check.output;
+}
+
+// On noise without effect, the share of voxels with p < 0.05 and with p < 0.001
+// lies inside the 99.9 % interval of the binomial distribution around alpha.
+TEST(Analysis, FalsePositiveRatesAreNominal) {
+    const char *const cases[][2] = {{"--ar 0 --seed 21", "noise-model OLS"},
+                                    {"--ar 0.4 --exclude 20-22 --exclude 70-74 --seed 22", "AR 1"},
+                                    {"--ar 0 --seed 23", "noise-model iWLS"},
+                                    {"--ar 0 --outliers 0.05 --seed 26", "noise-model iWLS"},
+                                    {"--ar 0 --seed 24", "frequency-filter 0 0.2"},
+                                    {"--ar 0 --seed 25", "frequency-filter 0.05 1000"}};
+    for (const auto &[noise, model] : cases) {
+        TempDir d;
+        ASSERT_EQ(0, make_dataset(d.path(), std::string("--nx 20 --ny 20 --nz 10 --runs 1 --volumes 120 --drift 0 "
+                                                        "--amplitude 0 --conditions 1 --control-extra 'baseline-terms 2' "
+                                                        "--control-extra '") + model + "' " + noise));
+        ASSERT_EQ(run_fmriglm("control.txt", d.path()).status, 0) << model;
+        const ProgramResult rates = run_command("'" FMRIGLM_CALIBRATION_RATES "' " + d / "regions.txt" + " " +
+                                                d / "P-1.nii" + " 1");
+        EXPECT_EQ(rates.status, 0) << model << " on " << noise << ": " << rates.output;
+    }
 }
 
 TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {

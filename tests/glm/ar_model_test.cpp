@@ -91,32 +91,52 @@ TEST(ArModel, BiasReductionAndEstimateAgreeWithTheirDefinitions) {
             R[i][j] = (i == j ? GLM.include[i] : 0) - GLM.include[i] * GLM.include[j] * h;
             ASSERT_NEAR(GLM.residual_matrix[i][j], R[i][j], 1e-5) << i << " " << j;
         }
-    // M[l][m] = trace(A_l B_m), every element of both matrices formed.
+    // M[l][m] = trace(A_l B_m), every element of both matrices formed, for the
+    // lags m of the model (M, inverted) and the lags beyond it (H).
     auto at = [&](int i, int j) { return (j >= 0 && j < n) ? R[i][j] : 0.0; };
+    std::vector<std::vector<double>> H(p + 1, std::vector<double>(n - 1 - p));
     for (int l = 0; l <= p; ++l)
-        for (int mm = 0; mm <= p; ++mm) {
-            M[l][mm] = 0;
+        for (int mm = 0; mm < n; ++mm) {
+            double sum = 0;
             for (int i = 0; i < n; ++i)
                 for (int k = 0; k < n; ++k)
-                    M[l][mm] += at(i, k - l) * (mm == 0 ? (k == i) * GLM.include[k] : at(k, i - mm) + at(k, i + mm));
+                    sum += at(i, k - l) * (mm == 0 ? (k == i) * GLM.include[k] : at(k, i - mm) + at(k, i + mm));
+            (mm <= p ? M[l][mm] : H[l][mm - p - 1]) = sum;
         }
     ASSERT_EQ(dInvertSquareMatrix(p + 1, M, &ierr), 0);
     for (int l = 0; l <= p; ++l)
         for (int mm = 0; mm <= p; ++mm) EXPECT_NEAR(GLM.AR_mixing_matrix[l][mm], M[l][mm], 1e-4 * std::fabs(M[l][mm]) + 1e-6);
-    // The estimate of a series from R (include y) directly.
+    // The estimate of an autocorrelated series from R (include y) directly:
+    // the reduction by M, then passes that take out the lags beyond p implied
+    // by the AR(2) recursion of the current estimate.
     Lcg rng(17);
     std::vector<float> y(n), coeff(p + 1);
-    std::vector<double> e(n, 0.0), a(p + 1, 0.0), c(p + 1, 0.0);
-    for (float &v : y) v = 5 + rng.next();
+    std::vector<double> e(n, 0.0), a(p + 1, 0.0), c(p + 1, 0.0), rho(n, 0.0);
+    for (int t = 0; t < n; ++t) y[t] = 5 + rng.next() + (t ? 0.8f * (y[t - 1] - 5) : 0.0f);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) e[i] += R[i][j] * GLM.include[j] * y[j];
     for (int l = 0; l <= p; ++l)
         for (int t = l; t < n; ++t) a[l] += e[t] * e[t - l];
-    for (int l = 0; l <= p; ++l)
-        for (int mm = 0; mm <= p; ++mm) c[l] += M[l][mm] * a[mm];
+    std::vector<double> b = a;
+    double banded = 0;
+    for (int pass = 0; pass <= 5; ++pass) {
+        for (int l = 0; l <= p; ++l) {
+            c[l] = 0;
+            for (int mm = 0; mm <= p; ++mm) c[l] += M[l][mm] * b[mm];
+        }
+        rho[0] = 1, rho[1] = c[1] / c[0], rho[2] = c[2] / c[0];
+        if (pass == 0) banded = rho[1];
+        const double phi2 = (rho[2] - rho[1] * rho[1]) / (1 - rho[1] * rho[1]), phi1 = rho[1] * (1 - phi2);
+        for (int mm = 3; mm < n; ++mm) rho[mm] = phi1 * rho[mm - 1] + phi2 * rho[mm - 2];
+        for (int l = 0; l <= p; ++l) {
+            b[l] = a[l];
+            for (int mm = p + 1; mm < n; ++mm) b[l] -= c[0] * H[l][mm - p - 1] * rho[mm];
+        }
+    }
     ASSERT_EQ(GLM_calculate_AR_coefficient(n, y.data(), p, coeff.data()), 0);
     EXPECT_EQ(coeff[0], 1.0f);
-    for (int l = 1; l <= p; ++l) EXPECT_NEAR(coeff[l], c[l] / c[0], 1e-4);
+    for (int l = 1; l <= p; ++l) EXPECT_NEAR(coeff[l], rho[l], 1e-4);
+    EXPECT_GT(std::fabs(rho[1] - banded), 1e-3);  // the passes matter
     free_double_matrix(XtX, 3);
     free_double_matrix(M, p + 1);
     // No residual at all: the lag-0 value 0 is not divided by.

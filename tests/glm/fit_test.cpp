@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -216,4 +217,44 @@ TEST(Fit, BaselineResidueAndLengthChecks) {
     EXPECT_EQ(GLM_compute_baseline(), 0.0f);
     EXPECT_EXIT_PRINTS(GLM_fit_data(29, y.data(), fit.data(), nullptr),
                        "Error: the number of data time points \\(29\\) does not match the number in the GLM \\(30\\)\\.\n");
+}
+
+// AR(2) with excluded points (at the start and inside): t and sigma of the
+// whitened fit against generalised least squares of the included points with
+// the covariance the filter implies. Re-weighting under AR stays bounded; a
+// series the model fits up to rounding has variance 0 under every model.
+TEST(Fit, ArWithExcludedPointsIsTheGlsFitOfTheIncludedPoints) {
+    TestModel m(60, 4, 1, 71, 2);
+    for (int t : {0, 1, 20, 21, 22}) GLM.include[t] = 0;
+    stdout_of([&] { ASSERT_EQ(m.build(), 0); });
+    m.add_condition({{1}});
+    GLM_calc_covariance_matrix();
+    const std::vector<float> rho = {1.0f, 0.5f, 0.2f};
+    std::vector<float> y = series(8, 3.0f, {1, -2, 0.5f, 1000});
+    const Results r = fit_voxel(y, rho.data());
+    std::vector<float> X, inc(GLM.include, GLM.include + 60);
+    for (int t = 0; t < 60; ++t) X.insert(X.end(), GLM.design_unmasked[t], GLM.design_unmasked[t] + 4);
+    const std::vector<double> ref = python_values(
+        "import numpy as np\nfrom scipy import linalg\nX = np.array(" + python_list(X.data(), 240) +
+        ").reshape(60, 4)\ny = np.array(" + python_list(y.data(), 60) + ")\nm = np.array(" + python_list(inc.data(), 60) +
+        ") == 1\nLi = np.linalg.inv(np.linalg.cholesky(linalg.toeplitz(" + python_list(rho.data(), 3) + ")))\n"
+        "W = np.zeros((60, 60))\nfor t in range(60):\n    if t <= 2: W[t, :t + 1] = Li[t, :t + 1]\n"
+        "    else: W[t, t - 2:t + 1] = Li[2]\nWi = np.linalg.inv(W)\nSi = np.linalg.inv((Wi @ Wi.T)[np.ix_(m, m)])\n"
+        "Xi, yi = X[m], y[m]\nA = np.linalg.inv(Xi.T @ Si @ Xi)\nb = A @ Xi.T @ Si @ yi\nres = yi - Xi @ b\n"
+        "s2 = res @ Si @ res / (m.sum() - 4)\nprint(b[0] / np.sqrt(s2 * A[0, 0]), np.sqrt(s2))\n");
+    ASSERT_EQ(ref.size(), 2u);
+    EXPECT_NEAR(r.stats[1], ref[0], 0.02 * std::fabs(ref[0]));
+    EXPECT_NEAR(std::sqrt(r.variance), ref[1], 0.02 * ref[1]);
+
+    GLM_input.noise_model = NOISE_IWLS;
+    fit_voxel(y, rho.data());
+    std::vector<float> w(GLM.weight + 2, GLM.weight + 20);
+    std::sort(w.begin(), w.end());
+    EXPECT_LT(w.back(), 200 * w[w.size() / 2]);
+    const std::vector<float> white = {1.0f, 0.0f, 0.0f};
+    for (int model : {NOISE_OLS, NOISE_IWLS}) {
+        GLM_input.noise_model = model;
+        EXPECT_EQ(fit_voxel(std::vector<float>(60, 1234.5f), white.data()).variance, 0.0f) << model;
+        EXPECT_EQ(fit_voxel(std::vector<float>(60, 100.0f), rho.data()).variance, 0.0f) << model;
+    }
 }

@@ -102,4 +102,28 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     filter(0, z);
     EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 0);
     EXPECT_EQ(y, z);
+    // The design passes the filter too, and the degrees of freedom are those
+    // the filter leaves to white noise minus those the fit takes:
+    // trace(F F) - trace((Xf'Xf)^-1 Xf'F F Xf), with F from an independent evaluation.
+    std::vector<double> F;
+    for (int j = 0; j < 10; ++j) {
+        std::vector<float> e(10, 0.0f);
+        e[j] = 1.0f;
+        const std::vector<double> column = reference(e, 2.0f, 0.0f, 0.1f);
+        F.insert(F.end(), column.begin(), column.end());
+    }
+    ASSERT_EQ(F.size(), 100u);
+    double trace_v = 0, xfx = 0, xfvx = 0, xf[10];
+    for (int i = 0; i < 10; ++i) {
+        xf[i] = 0;
+        for (int j = 0; j < 10; ++j) trace_v += F[10 * i + j] * F[10 * i + j], xf[i] += F[10 * j + i];
+        EXPECT_NEAR(GLM.design_matrix[i][0], xf[i], 1e-5);
+        xfx += xf[i] * xf[i];
+    }
+    for (int i = 0; i < 10; ++i) {
+        double fxf = 0;
+        for (int j = 0; j < 10; ++j) fxf += F[10 * j + i] * xf[j];
+        xfvx += fxf * fxf;
+    }
+    EXPECT_NEAR(GLM.DOF, trace_v - xfvx / xfx, 1e-4);
 }

@@ -90,6 +90,13 @@ TEST(ConditionTest, FloorCorrectedPAndNeutralResults) {
     EXPECT_EQ(test({1e6f, 0}, 1e-6f, 0, 100)[3], floor_value);  // the power overwhelms the polynomial
     EXPECT_NEAR(test({std::sqrt(40.0f), 0}, 1.0f, 0, 100)[3], 100 * 0.1169 * (40 * 0.95 - 1) / std::pow(3.0, 9.5), 1e-6);
     EXPECT_EQ(test({0.5f, 0}, 1.0f, 0, 100)[3], 1.0f);  // negative expectation
+    float previous = 1.0f;  // with 12 resels: never below p, never rising with |t|
+    for (float t = 0.1f; t < 9.0f; t += 0.05f) {
+        const std::vector<float> r = test({t, 0}, 1.0f, 0, 12);
+        EXPECT_GE(r[3], r[2]) << t;
+        EXPECT_LE(r[3], previous) << t;
+        previous = r[3];
+    }
     EXPECT_EQ(test({1, 0}, 0.0f, 0), std::vector<float>({123, 0, 1, 1, 0, 0}));  // zero variance, F untouched
     EXPECT_EQ(test({1, 0}, 1.0f, 1), std::vector<float>({0, 0, 1, 1, 0, 0}));
     GLM_singular_fit = 1;

@@ -35,17 +35,22 @@ std::string read_file(const std::string &path) {
     return text.str();
 }
 
-ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text) {
+ProgramResult run_command(const std::string &shell_command, const std::string &stdin_text) {
     TempDir io;
-    std::string command = "cd '" + dir + "' && '" FMRIGLM_EXE "' " + arguments;
-    if (!stdin_text.empty())
-        command += " < '" + io.write("stdin.txt", stdin_text) + "'";
-    else
-        command += " < /dev/null";
+    std::string command = "(" + shell_command + ")";
+    command += stdin_text.empty() ? " < /dev/null" : " < '" + io.write("stdin.txt", stdin_text) + "'";
     command += " > '" + io.file("out.txt") + "' 2>&1";
     ProgramResult result;
     const int raw = std::system(command.c_str());
     if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
     result.output = read_file(io.file("out.txt"));
     return result;
+}
+
+ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text) {
+    return run_command("cd '" + dir + "' && '" FMRIGLM_EXE "' " + arguments, stdin_text);
+}
+
+int make_dataset(const std::string &dir, const std::string &options) {
+    return run_command("'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options).status;
 }

@@ -30,9 +30,15 @@ private:
     std::string path_;
 };
 
+// Runs a shell command with standard input from stdin_text (empty: none).
+ProgramResult run_command(const std::string &command, const std::string &stdin_text = "");
+
 // Runs the built program with the given argument text (passed through the
 // shell) in directory dir, with standard input from stdin_text (empty: none).
 ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text = "");
+
+// Writes a synthetic data set into dir with the generator's options; its exit status.
+int make_dataset(const std::string &dir, const std::string &options);
 
 std::string read_file(const std::string &path);
 

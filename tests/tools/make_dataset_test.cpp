@@ -11,15 +11,10 @@
 
 namespace {
 
-int generate(const std::string &dir, const std::string &options) {
-    const std::string command = "'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options + " > /dev/null 2>&1";
-    return std::system(command.c_str());
-}
-
 TEST(MakeDataset, WritesRunsEventsControlAndRegions) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, generate(dir, "--nx 6 --ny 4 --nz 2 --volumes 40 --tr 2.5 --noise 0 --drift 0 "
+    ASSERT_EQ(0, make_dataset(dir, "--nx 6 --ny 4 --nz 2 --volumes 40 --tr 2.5 --noise 0 --drift 0 "
                                "--control-extra 'AR 1' --control-extra notify"));
     EXPECT_EQ(read_file(dir + "/control.txt"),
               "# Synthetic data set: 2 runs of 6 x 4 x 2 voxels, 40 volumes each, TR 2.5 s\n"
@@ -66,12 +61,35 @@ TEST(MakeDataset, WritesRunsEventsControlAndRegions) {
 TEST(MakeDataset, TheSeedAloneDecidesTheNoise) {
     TempDir tmp;
     const std::string small = "--nx 4 --ny 4 --nz 2 --runs 1 --volumes 35 ";
-    ASSERT_EQ(0, generate(tmp.file("a"), small + "--seed 5"));
-    ASSERT_EQ(0, generate(tmp.file("b"), small + "--seed 5"));
-    ASSERT_EQ(0, generate(tmp.file("c"), small + "--seed 6"));
+    ASSERT_EQ(0, make_dataset(tmp.file("a"), small + "--seed 5"));
+    ASSERT_EQ(0, make_dataset(tmp.file("b"), small + "--seed 5"));
+    ASSERT_EQ(0, make_dataset(tmp.file("c"), small + "--seed 6"));
     EXPECT_EQ(read_file(tmp.file("a/run1.nii")), read_file(tmp.file("b/run1.nii")));
     EXPECT_NE(read_file(tmp.file("a/run1.nii")), read_file(tmp.file("c/run1.nii")));
-    EXPECT_NE(0, generate(tmp.file("e"), "--volumes 30 --tr 2"));  // too short for both events
+    EXPECT_NE(0, make_dataset(tmp.file("e"), "--volumes 30 --tr 2"));  // too short for both events
+}
+
+// 4000 voxels of 100 points per law: AR(2) autocorrelations, Student-t tails
+// (P(|t3| > 3 sqrt 3) = 0.0138 against 0.0027 for a Gaussian), the outlier
+// share, and the artifact of the excluded points that the event file lists.
+TEST(MakeDataset, NoiseFollowsTheRequestedLaw) {
+    TempDir tmp;
+    const std::string size = "--nx 50 --ny 40 --nz 2 --runs 1 --volumes 100 --drift 0 --amplitude 0 ";
+    ASSERT_EQ(0, make_dataset(tmp / "ar2", size + "--ar 0.5 --ar2 -0.2"));
+    ASSERT_EQ(0, make_dataset(tmp / "t3", size + "--ar 0 --distribution t3"));
+    ASSERT_EQ(0, make_dataset(tmp / "out", size + "--ar 0 --outliers 0.05 --exclude 10-12"));
+    EXPECT_NE(read_file(tmp / "out/run1.glm").find("\n\n-\n10 12\n"), std::string::npos);
+    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' - '" + tmp.path() + "'", R"PY(
+import sys, numpy as np, nibabel as nib
+x = lambda d: np.asarray(nib.load(f"{sys.argv[1]}/{d}/run1.nii").dataobj, dtype=float).reshape(-1, 100) - 1000
+a, t, o = x("ar2"), x("t3"), x("out")
+r = lambda k: (a[:, k:] * a[:, :-k]).mean() / (a * a).mean()
+got = [a.std(), r(1), r(2), (np.abs(t) > 30).mean(), (np.abs(np.delete(o, [10, 11, 12], 1)) > 50).mean(), o[:, 10:13].mean()]
+want, tol = [10, 0.5 / 1.2, 0.5 * 0.5 / 1.2 - 0.2, 0.0138, 0.05, 200], [0.1, 0.01, 0.01, 0.001, 0.002, 2]
+print(got)
+sys.exit(any(abs(g - w) > e for g, w, e in zip(got, want, tol)))
+)PY");
+    EXPECT_EQ(check.status, 0) << check.output;
 }
 
 }  // namespace

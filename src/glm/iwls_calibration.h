@@ -1,0 +1,49 @@
+// Null calibration of the tests of iteratively re-weighted fits.
+//
+// The re-weighting gives most of the weight to the points closest to the
+// current fit, so the residuals of the final fit understate the noise, and no
+// closed-form covariance (model-based, sandwich, or robust-scale) has the
+// estimate's true spread. The tests therefore take a weighted sandwich
+// covariance (see GLM_fit_data) whose scale and degrees of freedom are
+// calibrated per analysis: series of null noise drawn from the analysis'
+// own standardised residuals are fitted exactly as voxels are, and the scale
+// and the degrees of freedom of each condition are chosen so that their F
+// statistics follow the F distribution in its upper tail.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "numerics/arrays.h"
+
+// Reservoir sample of standardised residuals, filled voxel by
+// voxel with a fixed-seed generator, so that runs are reproducible.
+class ResidualPool {
+public:
+    explicit ResidualPool(int capacity) : values_(capacity), capacity_(capacity) {}
+    // Adds the included residuals of the last fit, made with unit weights
+    // (GLM.residue, GLM.leverage), each divided by sqrt(1 - leverage) and by
+    // the fit's median absolute residual / 0.6745. A fit without residual
+    // variance adds nothing.
+    void add_fit();
+    int size() const { return count_; }
+    const float *values() const { return values_.get(); }
+    std::uint64_t next();  // 64 random bits
+
+private:
+    OwnedVector<float> values_;
+    std::vector<float> scratch_;
+    int capacity_, count_ = 0;
+    std::uint64_t seen_ = 0, state_ = 0x2545f4914f6cdd1dULL;
+};
+
+// Fits nseries null series drawn from the pool as the voxel loop fits a voxel
+// without AR (weights, pre-fit filter, re-weighting) and sets the variance
+// scale of every condition and the degrees of freedom of the re-weighted
+// tests. Prints one line. Returns 1 when the pool is empty.
+int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries);
+// Back to no calibration (scale 1, degrees of freedom ninclude - nbasis).
+void GLM_clear_reweighted_calibration();
+
+// Smallest F with upper tail probability alpha under F(q, nu), by bisection.
+double f_quantile(double alpha, int q, double nu);
