@@ -1,8 +1,8 @@
 #include "harness.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <nifti1.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csetjmp>
@@ -106,7 +106,7 @@ int __wrap_fclose(std::FILE *stream) {
 // one), removed at the end. It is the current directory only while a reader
 // runs, so that the fuzzer's own relative paths keep their meaning.
 int LLVMFuzzerInitialize(int *, char ***) {
-    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
+    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     std::string dir = base + "/fmriglm-fuzz-XXXXXX";
     if (!mkdtemp(dir.data()) || (scratch_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY)) < 0 ||
         (home_fd = open(".", O_RDONLY | O_DIRECTORY)) < 0) {
