@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "glm/basis.h"
 #include "numerics/arrays.h"
 
 GLMModel GLM;
@@ -128,4 +129,23 @@ void GLM_reset_model_state() {
         GLM.table[r] = nullptr;
     }
     for (int c = 0; c < MAX_TABLE_COLUMNS; ++c) std::strcpy(GLM.table_column_name[c], "undefined");
+}
+
+void GLM_release_model_state() {
+    GLMInternal_release_model_arrays();
+    for (int c = 0; c < MAX_CONDITIONS; ++c) {
+        free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
+        free_float_matrix(GLM.contrast_covariance[c], GLM.condition_nrows[c]);
+        free_float_matrix(GLM.contrast_covariance_inverse[c], GLM.condition_nrows[c]);
+        GLM.contrast[c] = nullptr;
+        GLM.contrast_covariance[c] = GLM.contrast_covariance_inverse[c] = nullptr;
+        GLM.condition_nrows[c] = 0;
+    }
+    GLM.nconditions = 0;
+    free_float_vector(HRF.exp_tau);
+    free_float_vector(HRF.exp_amplitude);
+    free_float_vector(HRF.irf);
+    HRF = HRFModel{};
+    GLM_input.notify = 0;
+    GLM_reset_model_state();
 }

@@ -149,3 +149,8 @@ int GLM_get_DOF();
 // notify, the counts, the per-event and per-run arrays, released tables and
 // drug kernels) before a control file is read.
 void GLM_reset_model_state();
+
+// Releases every array the model state holds (design and fit set-up,
+// conditions, tables, drug kernels, impulse response) and leaves GLM, HRF and
+// GLM_input as a fresh process has them.
+void GLM_release_model_state();

@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
 #include "volume/volume_header.h"
 
@@ -54,18 +53,16 @@ Mat44 general_affine_to_mat44(const float row_x[4], const float row_y[4], const 
     return m;
 }
 
+// The work matrix lives on the stack: a singular matrix ends the program, and
+// nothing is left allocated when it does.
 Mat44 invert_mat44(const Mat44 &m, const char *file_name) {
-    OwnedMatrix<float> work(4, 4);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) work[i][j] = m.m[i][j];
+    Mat44 inverse = m;
+    float *rows[4] = {inverse.m[0], inverse.m[1], inverse.m[2], inverse.m[3]};
     int failed_row = -1;
-    if (rInvertSquareMatrix(4, work.get(), &failed_row)) {
+    if (rInvertSquareMatrix(4, rows, &failed_row)) {
         if (file_name) explain_singular(m, file_name);
         std::printf("failed on row %d\n", failed_row);
         std::exit(1);
     }
-    Mat44 inverse;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) inverse.m[i][j] = work[i][j];
     return inverse;
 }

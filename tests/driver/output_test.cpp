@@ -8,8 +8,8 @@
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "numerics/arrays.h"
+#include "glm/state.h"
 #include "numerics/temp_files.h"
-#include "support/model_state.h"
 #include "volume/scratch_dir.h"
 
 namespace {
@@ -18,7 +18,7 @@ constexpr int V = 5 * 4 * 3;
 // First run geometry and a fit with 10 included time points and 3 basis
 // functions, so 7 degrees of freedom.
 void set_geometry(int output_format) {
-    release_model_state();
+    GLM_release_model_state();
     GLM.ntime = 10, GLM.nbasis = 3;
     GLM.include = int_vector(10);  // released with the model state
     for (int t = 0; t < 10; ++t) GLM.include[t] = 1;

@@ -14,7 +14,6 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "support/cli.h"
-#include "support/model_state.h"
 
 // Death test of a statement whose message goes to standard output.
 #define EXPECT_EXIT_PRINTS(statement, regex) \
@@ -103,5 +102,5 @@ struct TestModel {
         GLM.contrast_covariance_inverse[c] = float_matrix(q, q);
         std::snprintf(GLM.condition_string[c], NAME_SIZE, "c%d", c);
     }
-    ~TestModel() { release_model_state(); }
+    ~TestModel() { GLM_release_model_state(); }
 };
