@@ -19,6 +19,7 @@
 #include "help/help_menu.h"
 #include "numerics/temp_files.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
 
@@ -60,12 +61,13 @@ void write_display_file(const char *control_file) {
         std::fprintf(display, "zep-display -t %s -S\n", control_file);
         written = close_output(display);
     }
-    if (!written) std::printf("Warning: cannot write the file .display.\n");
+    if (!written) print_warning("Warning: cannot write the file .display.\n");
 }
 
 }  // namespace
 
 int run_program(int argc, char **argv) {
+    clear_printed_warnings();
     Verbose = 0;
     S_divisor = 1.0f;
     BLOCK_SIZE = 50000;
@@ -161,7 +163,7 @@ int run_program(int argc, char **argv) {
         if (GLM_input.preGLM_frequency_band[1] != 0.0f || GLM_input.residue_frequency_band[1] != 0.0f)
             std::printf("No conditions - proceeding to filter data for resting state ...\n");
         else
-            std::printf("*** Warning: no test conditions are defined, and no filter set for residue output ...?\n");
+            print_warning("*** Warning: no test conditions are defined, and no filter set for residue output ...?\n");
     }
 
     if (Verbose) GLM_describe_conditions();

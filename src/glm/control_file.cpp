@@ -12,6 +12,7 @@
 #include "glm/state.h"
 #include "glm/table_file.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
 #include "volume/volume_header.h"
 
 namespace {
@@ -41,9 +42,9 @@ int decode_time_model(const char *arg) {
     char word[NAME_SIZE] = "";
     TextScanner(arg).word(word, sizeof word);
     if (std::strcmp(word, "glm") && std::strcmp(word, "GLM") && std::strcmp(word, "fMRI-GLM")) {
-        std::printf("Warning: the argument of 'time-model' (%s) is not recognized as GLM,\n", word);
-        std::printf("so the -t [file name] option will fail using zep-display.\n");
-        std::printf("Valid arguments: GLM, glm, fMRI-GLM\n");
+        print_warning("Warning: the argument of 'time-model' (%s) is not recognized as GLM,\n"
+                      "so the -t [file name] option will fail using zep-display.\n"
+                      "Valid arguments: GLM, glm, fMRI-GLM\n", word);
     }
     return 0;
 }
