@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "numerics/temp_files.h"
 #include "numerics/text_lines.h"
 #include "numerics/warnings.h"
+#include "report/html_report.h"
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
 
@@ -64,9 +66,24 @@ void write_display_file(const char *control_file) {
     if (!written) print_warning("Warning: cannot write the file .display.\n");
 }
 
+// The report of a whole-volume analysis, from the maps in memory.
+bool write_analysis_report(const char *control_file, std::chrono::steady_clock::time_point start) {
+    ReportInputs in;
+    in.nx = file_list_root.nx, in.ny = file_list_root.ny, in.nz = file_list_root.nz;
+    in.mean = av_sigma_map[0];
+    in.z_maps = Z_map != nullptr;
+    in.maps = in.z_maps ? Z_map : T_map;
+    in.mask = brain_mask;
+    in.voxel_to_world = output_voxel_to_world(&in.world_source);
+    in.control_file = control_file;
+    in.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return write_report(in);
+}
+
 }  // namespace
 
 int run_program(int argc, char **argv) {
+    const auto start = std::chrono::steady_clock::now();
     clear_printed_warnings();
     Verbose = 0;
     S_divisor = 1.0f;
@@ -184,5 +201,6 @@ int run_program(int argc, char **argv) {
         return 1;
     }
     write_display_file(control_file);
+    if (GLM_input.report && !write_analysis_report(control_file, start)) return 1;
     return 0;
 }

@@ -302,6 +302,15 @@ int GLMInternal_decode_keyword(char *line) {
         GLM_input.z_maps = 1;
         return 0;
     }
+    if (!std::strcmp(keyword, "report")) {
+        GLM_input.report = 1;
+        // The rest of the line, if any, heads the report.
+        std::snprintf(GLM_input.report_title, NAME_SIZE, "%s", arg);
+        for (std::size_t n = std::strlen(GLM_input.report_title);
+             n > 0 && static_cast<unsigned char>(GLM_input.report_title[n - 1]) <= ' ';)
+            GLM_input.report_title[--n] = '\0';
+        return 0;
+    }
     if (!std::strcmp(keyword, "convolve-table")) return decode_convolve_table(arg);
     if (!std::strcmp(keyword, "drift-correct")) return decode_drift_correct(arg);
     if (!std::strcmp(keyword, "files:") || !std::strcmp(keyword, "files") || !std::strcmp(keyword, "runs:") ||

@@ -154,10 +154,8 @@ void GLM_describe_basis_functions() {
         return;
     }
     std::fprintf(out, "x ");
-    for (int e = 0; e < GLM.nevents && e < MAX_EVENTS; ++e) std::fprintf(out, "event_%c ", event_char(GLM.event_number[e]));
-    static const char *const labels[] = {"offset", "slope", "quad", "triad"};
-    for (int k = 0; k < 4 && k < GLM_input.nbaseline_terms; ++k)
-        for (int r = 0; r < GLM.nruns; ++r) std::fprintf(out, "%s%d ", labels[k], r);
+    char label[32];
+    for (int b = 0; b < GLM.nbasis; ++b) std::fprintf(out, "%s ", GLM_basis_label(b, label));
     std::fprintf(out, "\n");
 
     if (GLM.design_unmasked) {
@@ -184,6 +182,16 @@ void GLM_describe_conditions() {
             std::printf("\n");
         }
     }
+}
+
+const char *GLM_basis_label(int column, char label[32]) {
+    static const char *const terms[] = {"offset", "slope", "quad", "triad"};
+    const int E = GLM.nevents, R = GLM.nruns;
+    if (column < E)
+        std::snprintf(label, 32, "event_%c", event_char(GLM.event_number[column]));
+    else
+        std::snprintf(label, 32, "%s%d", terms[(column - E) / R % 4], (column - E) % R);
+    return label;
 }
 
 int GLM_get_condition_string(int condition, char *out) {
