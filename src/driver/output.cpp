@@ -118,6 +118,35 @@ int open_output_file(int kind, int nvolumes, const char *name, std::FILE **strea
     return open_xdisplay_output(kind, nvolumes, name, stream);
 }
 
+Mat44 output_voxel_to_world(std::string *source) {
+    const RunEntry &g = file_list_root;
+    if (!GLM_input.output_format) {
+        *source = "the resolution, origin and direction of the xdisplay header";
+        return scale_and_shift_to_mat44(g.resolution, g.origin, g.direction);
+    }
+    nifti_1_header n;
+    std::memset(&n, 0, sizeof n);
+    if (g.file_type == FILE_NII || g.file_type == FILE_IMG)
+        copy_geometry(g.nifti, n);
+    else
+        diagonal_geometry(g, n);
+    Mat44 a{};
+    a.m[3][3] = 1.0f;
+    if (n.sform_code > 0) {
+        *source = "the sform (code " + std::to_string(n.sform_code) + ")";
+        for (int j = 0; j < 4; ++j) a.m[0][j] = n.srow_x[j], a.m[1][j] = n.srow_y[j], a.m[2][j] = n.srow_z[j];
+    } else if (n.qform_code > 0) {
+        *source = "the qform (code " + std::to_string(n.qform_code) + ")";
+        const mat44 q = nifti_quatern_to_mat44(n.quatern_b, n.quatern_c, n.quatern_d, n.qoffset_x, n.qoffset_y,
+                                               n.qoffset_z, n.pixdim[1], n.pixdim[2], n.pixdim[3], n.pixdim[0]);
+        std::memcpy(a.m, q.m, sizeof a.m);
+    } else {
+        *source = "the voxel sizes (no qform or sform)";
+        for (int i = 0; i < 3; ++i) a.m[i][i] = n.pixdim[i + 1];
+    }
+    return a;
+}
+
 int write_nifti_header(int kind, int nvolumes, const char *name, std::FILE **stream, int intent_code,
                        float intent_p1) {
     const RunEntry &g = file_list_root;

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,8 @@
 #include "help/help_menu.h"
 #include "numerics/temp_files.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
+#include "report/html_report.h"
 #include "roi/overlays.h"
 #include "roi/roi_analysis.h"
 
@@ -60,12 +63,28 @@ void write_display_file(const char *control_file) {
         std::fprintf(display, "zep-display -t %s -S\n", control_file);
         written = close_output(display);
     }
-    if (!written) std::printf("Warning: cannot write the file .display.\n");
+    if (!written) print_warning("Warning: cannot write the file .display.\n");
+}
+
+// The report of a whole-volume analysis, from the maps in memory.
+bool write_analysis_report(const char *control_file, std::chrono::steady_clock::time_point start) {
+    ReportInputs in;
+    in.nx = file_list_root.nx, in.ny = file_list_root.ny, in.nz = file_list_root.nz;
+    in.mean = av_sigma_map[0];
+    in.z_maps = Z_map != nullptr;
+    in.maps = in.z_maps ? Z_map : T_map;
+    in.mask = brain_mask;
+    in.voxel_to_world = output_voxel_to_world(&in.world_source);
+    in.control_file = control_file;
+    in.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return write_report(in);
 }
 
 }  // namespace
 
 int run_program(int argc, char **argv) {
+    const auto start = std::chrono::steady_clock::now();
+    clear_printed_warnings();
     Verbose = 0;
     S_divisor = 1.0f;
     BLOCK_SIZE = 50000;
@@ -161,7 +180,7 @@ int run_program(int argc, char **argv) {
         if (GLM_input.preGLM_frequency_band[1] != 0.0f || GLM_input.residue_frequency_band[1] != 0.0f)
             std::printf("No conditions - proceeding to filter data for resting state ...\n");
         else
-            std::printf("*** Warning: no test conditions are defined, and no filter set for residue output ...?\n");
+            print_warning("*** Warning: no test conditions are defined, and no filter set for residue output ...?\n");
     }
 
     if (Verbose) GLM_describe_conditions();
@@ -182,5 +201,6 @@ int run_program(int argc, char **argv) {
         return 1;
     }
     write_display_file(control_file);
+    if (GLM_input.report && !write_analysis_report(control_file, start)) return 1;
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "numerics/arrays.h"
+#include "numerics/warnings.h"
 #include "volume/volume_header.h"
 
 namespace {
@@ -312,7 +313,7 @@ int initialize_runs(int *total_time_points) {
         }
         // != is also true when either value is not a number.
         if (run->time_step != tr)
-            std::printf("Warning: file %s has a time step (%g) that differs from the GLM (%g)\n", run->fmri_file,
+            print_warning("Warning: file %s has a time step (%g) that differs from the GLM (%g)\n", run->fmri_file,
                         static_cast<double>(run->time_step), static_cast<double>(tr));
         total += run->nt;
     }

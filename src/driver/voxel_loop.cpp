@@ -21,6 +21,7 @@
 #include "glm/z_score.h"
 #include "numerics/arrays.h"
 #include "numerics/temp_files.h"
+#include "numerics/warnings.h"
 
 float **av_sigma_map = nullptr;
 float **P_map = nullptr;
@@ -283,7 +284,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
     }
     std::printf("\n\n");
     if (singular_voxels != 0)
-        std::printf("Warning: %d voxels had a singular weighted design; their statistics were set to neutral values.\n",
+        print_warning("Warning: %d voxels had a singular weighted design; their statistics were set to neutral values.\n",
                     singular_voxels);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
+#include "numerics/warnings.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ void GLMInternal_calculate_AR_mixing_matrix() {
 
     int ierr;
     if (rInvertSquareMatrix(p + 1, M, &ierr) != 0) {
-        std::printf("Warning: the AR bias reduction matrix is singular; AR coefficients are not bias-corrected.\n");
+        print_warning("Warning: the AR bias reduction matrix is singular; AR coefficients are not bias-corrected.\n");
         for (int l = 0; l <= p; ++l)
             for (int m = 0; m <= p; ++m) M[l][m] = (l == m) ? 1.0f : 0.0f;
     }

@@ -312,9 +312,8 @@ int GLM_define_basis_functions() {
         std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
         if (dependent) {
             char a[32], b[32];
-            GLM_basis_column_label(first, a);
-            GLM_basis_column_label(second, b);
-            std::printf("The columns of %s and %s are nearly dependent.\n", a, b);
+            std::printf("The columns of %s and %s are nearly dependent.\n", GLM_basis_label(first, a),
+                        GLM_basis_label(second, b));
         }
         return 1;
     }

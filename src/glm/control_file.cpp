@@ -13,6 +13,7 @@
 #include "glm/state.h"
 #include "glm/table_file.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
 #include "volume/volume_header.h"
 
 namespace {
@@ -46,9 +47,9 @@ int decode_time_model(const char *arg) {
     char word[NAME_SIZE] = "";
     TextScanner(arg).word(word, sizeof word);
     if (std::strcmp(word, "glm") && std::strcmp(word, "GLM") && std::strcmp(word, "fMRI-GLM")) {
-        std::printf("Warning: the argument of 'time-model' (%s) is not recognized as GLM,\n", word);
-        std::printf("so the -t [file name] option will fail using zep-display.\n");
-        std::printf("Valid arguments: GLM, glm, fMRI-GLM\n");
+        print_warning("Warning: the argument of 'time-model' (%s) is not recognized as GLM,\n"
+                      "so the -t [file name] option will fail using zep-display.\n"
+                      "Valid arguments: GLM, glm, fMRI-GLM\n", word);
     }
     return 0;
 }
@@ -315,6 +316,15 @@ int GLMInternal_decode_keyword(char *line) {
     }
     if (!std::strcmp(keyword, "z-maps")) {
         GLM_input.z_maps = 1;
+        return 0;
+    }
+    if (!std::strcmp(keyword, "report")) {
+        GLM_input.report = 1;
+        // The rest of the line, if any, heads the report.
+        std::snprintf(GLM_input.report_title, NAME_SIZE, "%s", arg);
+        for (std::size_t n = std::strlen(GLM_input.report_title);
+             n > 0 && static_cast<unsigned char>(GLM_input.report_title[n - 1]) <= ' ';)
+            GLM_input.report_title[--n] = '\0';
         return 0;
     }
     if (!std::strcmp(keyword, "convolve-table")) return decode_convolve_table(arg);

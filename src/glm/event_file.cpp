@@ -11,6 +11,7 @@
 #include "glm/polynomial.h"
 #include "glm/state.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ int EventFileReader::stimulus_line() {
         // the stimuli of the block from 1.
         const float run_end = static_cast<float>(GLM.run_stop[run] - GLM.run_start[run] + 1) * GLM.tr[run];
         if (on >= run_end - GLMInternal_time_slack(run_end, GLM.tr[run]))
-            std::printf("Warning: stimulus %d of event %c in %s starts at %g s, after the end of its run (%g s).\n",
+            print_warning("Warning: stimulus %d of event %c in %s starts at %g s, after the end of its run (%g s).\n",
                         stim_count + 1, id, path, static_cast<double>(on), static_cast<double>(run_end));
         GLM.stim_on[index][n] = run_offset + on;
         GLM.stim_off[index][n] = run_offset + off;
@@ -152,9 +153,9 @@ int EventFileReader::stimulus_line() {
         // Points beyond the run belong to the next run (or to none): say so,
         // counting the segments of the block from 1.
         if (GLM.excluded_stop[GLM.nexcluded] > GLM.run_stop[run])
-            std::printf("Warning: excluded segment %d in %s ends at time point %g, after the end of its run (%d "
-                        "points).\n",
-                        stim_count + 1, path, static_cast<double>(off), GLM.run_stop[run] - GLM.run_start[run] + 1);
+            print_warning("Warning: excluded segment %d in %s ends at time point %g, after the end of its run (%d "
+                          "points).\n",
+                          stim_count + 1, path, static_cast<double>(off), GLM.run_stop[run] - GLM.run_start[run] + 1);
         ++GLM.nexcluded;
         ++stim_count;
     }

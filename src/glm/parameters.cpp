@@ -9,6 +9,7 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
+#include "numerics/warnings.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void require_event_index(int e, const char *function) {
 void warn_no_time_constant(int e) {
     char id = '?';
     GLM_EventCharIDFromInteger(GLM.event_number[e], &id);
-    std::printf("Warning: event %c (index %d) does not have a time constant.\n", id, e);
+    print_warning("Warning: event %c (index %d) does not have a time constant.\n", id, e);
 }
 
 void rebuild_design() {

@@ -147,19 +147,6 @@ void GLM_describe_stimuli() {
     }
 }
 
-void GLM_basis_column_label(int b, char *out) {
-    static const char *const labels[] = {"offset", "slope", "quad", "triad"};
-    if (b >= 0 && b < GLM.nevents && b < MAX_EVENTS) {
-        std::snprintf(out, 32, "event_%c", event_char(GLM.event_number[b]));
-        return;
-    }
-    const int j = b - GLM.nevents;
-    if (j < 0 || GLM.nruns <= 0 || j / GLM.nruns >= 4) {
-        std::snprintf(out, 32, "column_%d", b);
-        return;
-    }
-    std::snprintf(out, 32, "%s%d", labels[j / GLM.nruns], j % GLM.nruns);
-}
 
 void GLM_describe_basis_functions() {
     std::FILE *out = create_output("basis.dat");
@@ -171,10 +158,7 @@ void GLM_describe_basis_functions() {
     const int nbaseline = GLM_input.nbaseline_terms < 4 ? GLM_input.nbaseline_terms : 4;
     const int ncolumns = (GLM.nevents < MAX_EVENTS ? GLM.nevents : MAX_EVENTS) + nbaseline * GLM.nruns;
     char label[32];
-    for (int b = 0; b < ncolumns; ++b) {
-        GLM_basis_column_label(b, label);
-        std::fprintf(out, "%s ", label);
-    }
+    for (int b = 0; b < ncolumns; ++b) std::fprintf(out, "%s ", GLM_basis_label(b, label));
     std::fprintf(out, "\n");
 
     if (GLM.design_unmasked) {
@@ -201,6 +185,18 @@ void GLM_describe_conditions() {
             std::printf("\n");
         }
     }
+}
+
+const char *GLM_basis_label(int column, char label[32]) {
+    static const char *const terms[] = {"offset", "slope", "quad", "triad"};
+    const int E = GLM.nevents, R = GLM.nruns;
+    if (column >= 0 && column < E && column < MAX_EVENTS)
+        std::snprintf(label, 32, "event_%c", event_char(GLM.event_number[column]));
+    else if (column >= E && R > 0 && (column - E) / R < 4)
+        std::snprintf(label, 32, "%s%d", terms[(column - E) / R], (column - E) % R);
+    else
+        std::snprintf(label, 32, "column_%d", column);
+    return label;
 }
 
 int GLM_get_condition_string(int condition, char *out) {

@@ -84,6 +84,8 @@ void GLM_reset_model_state() {
     GLM_input.conditions[0] = '\0';
     GLM_input.mask_file[0] = '\0';
     GLM_input.z_maps = 0;
+    GLM_input.report = 0;
+    GLM_input.report_title[0] = '\0';
     GLM_input.nruns = 0;
     for (int r = 0; r < MAX_RUNS; ++r) {
         GLM_input.fmri_file[r][0] = '\0';

@@ -112,6 +112,8 @@ struct GLMInputs {
     char conditions[NAME_SIZE];
     char mask_file[NAME_SIZE];  // brain mask image, "auto" (from the data) or empty (none)
     int z_maps;                 // 1: write a z map per condition
+    int report;                 // 1: write report.html and its pictures
+    char report_title[NAME_SIZE];  // heading of the report, may be empty
     int nruns;
     char fmri_file[MAX_RUNS][NAME_SIZE];
     char event_file[MAX_RUNS][NAME_SIZE];

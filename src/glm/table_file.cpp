@@ -8,6 +8,7 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/text_lines.h"
+#include "numerics/warnings.h"
 
 namespace {
 
@@ -37,12 +38,12 @@ int read_table_header(std::FILE *file, const char *name, int run) {
         if (run == 0)
             std::strcpy(GLM.table_column_name[c], names[c]);
         else if (std::strcmp(GLM.table_column_name[c], names[c]) != 0)
-            std::printf("Warning: runs 1 & %d have mismatched names (%s & %s) in column %d.\n", run + 1,
+            print_warning("Warning: runs 1 & %d have mismatched names (%s & %s) in column %d.\n", run + 1,
                         GLM.table_column_name[c], names[c], c);
     }
     GLM.table_ncols[run] = ncols;
     if (run > 0 && ncols != GLM.table_ncols[0])
-        std::printf("Warning: the tables for runs %d/%d have different numbers of columns (%d/%d)\n", run, 0, ncols,
+        print_warning("Warning: the tables for runs %d/%d have different numbers of columns (%d/%d)\n", run, 0, ncols,
                     GLM.table_ncols[0]);
     return 0;
 }

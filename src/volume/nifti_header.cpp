@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numerics/warnings.h"
 #include "volume/volume_header.h"
 
 static_assert(sizeof(nifti_1_header) == 348, "the NIfTI-1 header is 348 bytes");
@@ -173,8 +174,8 @@ int read_nifti_header(int verbose, const char *file_name, VolumeHeader *h) {
     }
 
     if (n.dim[0] > 5) {
-        std::printf("Warning: zep does not currently handle data of dimensionality (%d) > 5.\n", n.dim[0]);
-        std::printf("Proceeding using the 1st 5 dimensions...\n");
+        print_warning("Warning: zep does not currently handle data of dimensionality (%d) > 5.\n"
+                      "Proceeding using the 1st 5 dimensions...\n", n.dim[0]);
     }
     h->nx = n.dim[1];
     h->ny = n.dim[2];

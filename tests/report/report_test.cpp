@@ -1,0 +1,69 @@
+// report.html of whole analyses, checked against the maps with numpy, scipy and statsmodels.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/cli.h"
+
+TEST(Report, NamesConditionsShowsPicturesFindsRegionsAndFlagsCollinearEvents) {
+    TempDir tmp;
+    const std::string script = tmp.write("report.py", R"PY(
+import sys, re, subprocess, numpy as np, nibabel as nib
+from PIL import Image
+from scipy import ndimage, stats
+from statsmodels.stats.outliers_influence import variance_inflation_factor
+exe, gen, d = sys.argv[1:]
+def analyse(sub, extra, edit=lambda w: None):
+    w = f"{d}/{sub}"
+    subprocess.run([gen, "--dir", w, "--nx", "16", "--ny", "12", "--nz", "6", "--volumes", "80"]
+                   + sum((["--control-extra", e] for e in extra), []), check=True, capture_output=True)
+    edit(w)
+    r = subprocess.run([exe, "control.txt"], cwd=w, capture_output=True, text=True)
+    assert r.returncode == 0, r.stdout
+    html = open(f"{w}/report.html").read()
+    for name, width, height in re.findall(r'<img src="([^"]+)" width="(\d+)" height="(\d+)"', html):
+        assert Image.open(f"{w}/{name.replace('%2C', ',')}").size == (int(width), int(height)), name
+    return w, html, r.stdout
+w, html, _ = analyse("demo", ["report demo run", "AR 1"])
+assert "<h1>fmriglm report: demo run</h1>" in html and html.count("<img") == 5
+boxes = np.loadtxt(f"{w}/regions.txt", dtype=int)[:, 1:].reshape(2, 3, 2)
+dof = int(re.search(r"Degrees of freedom</th><td class=\"l\">(\d+)<", html)[1])
+for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,2", {1, 2}))):
+    part = html.split(f'<h2 id="condition-{k + 1}">Condition {c}</h2>')[1].split("<h2")[0]
+    t = nib.load(f"{w}/T-{c}.nii")
+    T, affine = np.asarray(t.dataobj)[..., 0], t.affine
+    thr = float(re.search(r"\|T\| &gt; ([\d.]+);", part)[1])
+    assert abs(thr - (stats.t.isf(5e-4, dof) if "," not in c else np.sqrt(stats.f.isf(1e-3, 2, dof)))) < 1e-3
+    labels = [ndimage.label(s * T > thr, np.ones((3, 3, 3)))[0] for s in (1, -1)]
+    assert f"; {(abs(T) > thr).sum()} voxels beyond it" in part
+    hit = set()
+    for row in re.findall(r'<tr class="peak">(.*?)</tr>', part):
+        n, x, y, z, *rest = re.findall(r"<td>([^<]*)</td>", row)
+        x, y, z, world, value, size = int(x), int(y), int(z), np.array(rest[:3], float), float(rest[3]), int(rest[4])
+        assert abs(T[x, y, z] - value) < 6e-3 and np.allclose(affine @ [x, y, z, 1], [*world, 1], atol=0.051)
+        lab = labels[value < 0]
+        assert (lab == lab[x, y, z]).sum() == size, row
+        hit |= {e + 1 for e, b in enumerate(boxes) if all(b[i][0] <= v <= b[i][1] for i, v in enumerate((x, y, z)))}
+    assert hit == expected, (c, hit)
+
+def collinear(w):  # event 3: event 1 one second later; run 1 also starts one after its end
+    for r in (1, 2):
+        text = open(f"{w}/run{r}.glm").read()
+        ones = [l.split() for l in text.split("1 square\n")[1].split("\n\n")[0].splitlines()]
+        three = "".join(f"{float(a) + 1:g} {float(b) + 1:g}\n" for a, b in ones) + ("170 175\n" * (r == 1))
+        open(f"{w}/run{r}.glm", "w").write(text.rstrip("\n") + "\n\n3 square\n" + three)
+w, html, out = analyse("collinear", ["report", "z-maps", "notify"], collinear)
+assert re.search(r"Warning: event_1 and event_3 are correlated \(r = 0\.9\d\d\)", html), html
+assert re.search(r"Warning: event_3 has a variance inflation factor of \d\d\.\d \(above 10\)", html), html
+assert "|Z| &gt; 3.291;" in html and "report-Z-1-2.png" in html
+late = re.search(r"Warning: stimulus \d+ of event 3 in run1.glm starts at 170 s.*", out)[0]
+assert f'<pre class="warn">{late}</pre>' in html
+X = np.loadtxt(f"{w}/basis.dat", skiprows=1)[:, 1:]
+vifs = [float(v) for v in re.findall(r"<td[^>]*>([^<]*)</td>", re.search(r"VIF</th>(.*)</tr>", html)[1])]
+assert np.allclose(vifs, [variance_inflation_factor(X, j) for j in range(3)], atol=6e-3), vifs
+)PY");
+    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
+                                "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+}
