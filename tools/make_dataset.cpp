@@ -12,9 +12,17 @@
 // out for motion would. With --background the voxels outside the ellipsoid
 // inscribed in the volume (the "brain") are scaled down, as in a scan with a
 // dark background. The same options and seed always give the same files.
+//
+// With --bids N the same data are written for N participants (participant p
+// with seed + p - 1, so participant 1's runs equal those of the plain layout)
+// as a BIDS data set: gzip-compressed runs, events tables with the trial types
+// finger (event 1) and foot (event 2), RepetitionTime in a task sidecar at the
+// top level, and fMRIPrep-style confounds tables under derivatives/fmriprep.
 #include <nifti1_io.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -51,6 +59,8 @@ struct Options {
     std::string conditions = "1 2 1-2 1,2";
     std::vector<std::string> extra;
     std::vector<std::pair<int, int>> excluded;  // time points of each run, inclusive
+    int bids = 0;  // participants of a BIDS layout; 0 for the plain layout
+    std::string task = "motor";
 };
 
 // Inclusive voxel ranges of an active region.
@@ -99,7 +109,9 @@ void usage() {
         "                     (default 1: no background; 0: a zero background)\n"
         "  --seed N           seed of the noise (default 1)\n"
         "  --conditions TEXT  conditions line of the control file (default \"1 2 1-2 1,2\")\n"
-        "  --control-extra L  extra keyword line for the control file (repeatable)\n");
+        "  --control-extra L  extra keyword line for the control file (repeatable)\n"
+        "  --bids N           write N participants (1-99) in BIDS layout instead\n"
+        "  --task NAME        task name of the BIDS layout (default motor)\n");
 }
 
 [[noreturn]] void fail(const std::string &message) {
@@ -162,6 +174,8 @@ Options parse_options(int argc, char **argv) {
         else if (option == "--seed") o.seed = static_cast<std::uint64_t>(parse_integer(option, value));
         else if (option == "--conditions") o.conditions = value;
         else if (option == "--control-extra") o.extra.emplace_back(value);
+        else if (option == "--bids") o.bids = static_cast<int>(parse_integer(option, value));
+        else if (option == "--task") o.task = value;
         else fail("unknown option " + option + " (see --help)");
     }
     if (o.nx < 2 || o.ny < 1 || o.nz < 1 || o.nx > 4096 || o.ny > 4096 || o.nz > 4096)
@@ -184,6 +198,10 @@ Options parse_options(int argc, char **argv) {
     for (const std::string &line : o.extra)
         if (line.find('\n') != std::string::npos) fail("--control-extra takes one line at a time");
     if (o.conditions.find('\n') != std::string::npos) fail("--conditions must be one line");
+    if (o.bids < 0 || o.bids > 99) fail("--bids must be 0-99");
+    if (o.bids > 0 && !o.excluded.empty()) fail("--exclude has no form in the BIDS layout");
+    for (char c : o.task)
+        if (!std::isalnum(static_cast<unsigned char>(c))) fail("--task must be letters and digits");
     return o;
 }
 
@@ -370,6 +388,78 @@ void write_regions(const std::filesystem::path &path, const Options &o, const Bo
     finish(f, path);
 }
 
+// A run image, written plain or gzip-compressed (a name ending in .gz).
+class ImageWriter {
+public:
+    explicit ImageWriter(const std::filesystem::path &path) : path_(path) {
+        if (path.extension() != ".gz") file_ = create(path);
+        else if (!(gz_ = gzopen(path.c_str(), "wb"))) fail("cannot create " + path.string());
+    }
+    void write(const void *data, std::size_t bytes) {
+        if (gz_) ok_ = ok_ && gzwrite(gz_, data, static_cast<unsigned>(bytes)) == static_cast<int>(bytes);
+        else ok_ = ok_ && std::fwrite(data, 1, bytes, file_) == bytes;
+    }
+    void close() {
+        if (!gz_) return finish(file_, path_);
+        if (gzclose(gz_) != Z_OK || !ok_) fail("error writing " + path_.string());
+    }
+
+private:
+    std::filesystem::path path_;
+    std::FILE *file_ = nullptr;
+    gzFile gz_ = nullptr;
+    bool ok_ = true;
+};
+
+void write_text(const std::filesystem::path &path, const std::string &text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::FILE *f = create(path);
+    std::fputs(text.c_str(), f);
+    finish(f, path);
+}
+
+std::string format(const char *pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string bids_events(const std::vector<Block> &blocks) {
+    std::string text = "onset\tduration\ttrial_type\n";
+    for (const Block &b : blocks)
+        text += format("%g", b.on) + "\t" + format("%g", b.off - b.on) + (b.event == 1 ? "\tfinger\n" : "\tfoot\n");
+    return text;
+}
+
+// An fMRIPrep-style confounds table: the mean signal of each volume, tissue
+// signals, head motion as a random walk, its backward differences and the
+// framewise displacement; the derivative columns start with n/a.
+std::string bids_confounds(const Options &o, std::uint64_t seed, const std::vector<double> &means) {
+    static const char *const MOTION[6] = {"trans_x", "trans_y", "trans_z", "rot_x", "rot_y", "rot_z"};
+    std::string text = "global_signal\tcsf\twhite_matter", derivatives;
+    for (const char *name : MOTION) {
+        text += std::string("\t") + name;
+        derivatives += std::string("\t") + name + "_derivative1";
+    }
+    text += derivatives + "\tframewise_displacement\n";
+    Gaussian gaussian(seed);
+    double motion[6] = {0, 0, 0, 0, 0, 0}, step[6];
+    for (int t = 0; t < o.volumes; ++t) {
+        std::string row = format("%.6f", means[t]) + format("\t%.6f", 0.9 * o.baseline + o.noise * gaussian.next()) +
+                          format("\t%.6f", 0.8 * o.baseline + o.noise * gaussian.next());
+        double displacement = 0.0;
+        for (int k = 0; k < 6; ++k) {
+            step[k] = (k < 3 ? 0.02 : 0.0005) * gaussian.next();
+            motion[k] += step[k];
+            row += format("\t%.6g", motion[k]);
+            displacement += (k < 3 ? 1.0 : 50.0) * std::fabs(step[k]);
+        }
+        for (int k = 0; k < 6; ++k) row += t == 0 ? "\tn/a" : format("\t%.6g", step[k]);
+        text += row + (t == 0 ? "\tn/a\n" : format("\t%.6g\n", displacement));
+    }
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -419,43 +509,82 @@ int main(int argc, char **argv) {
         return z / std::sqrt(chi2);
     };
 
-    for (int r = 1; r <= o.runs; ++r) {
-        const std::filesystem::path image = dir / ("run" + std::to_string(r) + ".nii");
-        std::FILE *f = create(image);
-        const char extender[4] = {0, 0, 0, 0};
-        std::fwrite(&header, sizeof header, 1, f);
-        std::fwrite(extender, 1, 4, f);
-        for (std::int64_t v = 0; v < V; ++v) noise[v] = o.noise * draw();
-        for (int t = 0; t < o.volumes; ++t) {
-            const double u = static_cast<double>(t) / (o.volumes - 1) - 0.5;
-            const double drift = o.baseline * o.drift / 100.0 * (u + 0.5 * u * u);
-            std::int64_t v = 0;
-            for (int z = 0; z < o.nz; ++z)
-                for (int y = 0; y < o.ny; ++y)
-                    for (int x = 0; x < o.nx; ++x, ++v) {
-                        if (t > 0) {
-                            const double next = t == 1 ? rho1 * noise[v] + second * draw()
-                                                       : a * noise[v] + b * previous[v] + innovation * draw();
-                            previous[v] = noise[v];
-                            noise[v] = next;
+    // The runs of one data set; after each run, done(r, the mean of each volume).
+    const auto write_runs = [&](const auto &image_name, const auto &done) {
+        for (int r = 1; r <= o.runs; ++r) {
+            ImageWriter image(image_name(r));
+            const char extender[4] = {0, 0, 0, 0};
+            image.write(&header, sizeof header);
+            image.write(extender, 4);
+            std::vector<double> means(o.volumes);
+            for (std::int64_t v = 0; v < V; ++v) noise[v] = o.noise * draw();
+            for (int t = 0; t < o.volumes; ++t) {
+                const double u = static_cast<double>(t) / (o.volumes - 1) - 0.5;
+                const double drift = o.baseline * o.drift / 100.0 * (u + 0.5 * u * u);
+                std::int64_t v = 0;
+                for (int z = 0; z < o.nz; ++z)
+                    for (int y = 0; y < o.ny; ++y)
+                        for (int x = 0; x < o.nx; ++x, ++v) {
+                            if (t > 0) {
+                                const double next = t == 1 ? rho1 * noise[v] + second * draw()
+                                                           : a * noise[v] + b * previous[v] + innovation * draw();
+                                previous[v] = noise[v];
+                                noise[v] = next;
+                            }
+                            double value = o.baseline + drift + noise[v];
+                            if (o.outliers > 0.0 && gaussian.uniform() < o.outliers)
+                                value += (gaussian.uniform() < 0.5 ? OUTLIER_SIZE : -OUTLIER_SIZE) * o.noise - noise[v];
+                            if (excluded[t]) value += ARTIFACT_SIZE * o.noise;
+                            for (int e = 0; e < 2; ++e)
+                                if (boxes[e].contains(x, y, z)) value += scale * regressor[e][t];
+                            if (!in_brain(o, x, y, z)) value *= o.background;
+                            volume[v] = static_cast<float>(value);
+                            means[t] += value / static_cast<double>(V);
                         }
-                        double value = o.baseline + drift + noise[v];
-                        if (o.outliers > 0.0 && gaussian.uniform() < o.outliers)
-                            value += (gaussian.uniform() < 0.5 ? OUTLIER_SIZE : -OUTLIER_SIZE) * o.noise - noise[v];
-                        if (excluded[t]) value += ARTIFACT_SIZE * o.noise;
-                        for (int e = 0; e < 2; ++e)
-                            if (boxes[e].contains(x, y, z)) value += scale * regressor[e][t];
-                        if (!in_brain(o, x, y, z)) value *= o.background;
-                        volume[v] = static_cast<float>(value);
-                    }
-            std::fwrite(volume.data(), sizeof(float), volume.size(), f);
+                image.write(volume.data(), sizeof(float) * volume.size());
+            }
+            image.close();
+            done(r, means);
         }
-        finish(f, image);
-        write_event_file(dir / ("run" + std::to_string(r) + ".glm"), o, blocks);
+    };
+
+    if (o.bids == 0) {
+        write_runs([&](int r) { return dir / ("run" + std::to_string(r) + ".nii"); },
+                   [&](int r, const std::vector<double> &) {
+                       write_event_file(dir / ("run" + std::to_string(r) + ".glm"), o, blocks);
+                   });
+        write_control_file(dir / o.control, o);
+        write_regions(dir / "regions.txt", o, boxes);
+        std::printf("Wrote %d runs of %d x %d x %d voxels and %d volumes (TR %g s) into %s\n", o.runs, o.nx, o.ny,
+                    o.nz, o.volumes, o.tr, o.dir.c_str());
+        return 0;
     }
-    write_control_file(dir / o.control, o);
+
+    const std::string description = "{\n  \"Name\": \"Synthetic fMRI data set\",\n  \"BIDSVersion\": \"1.8.0\"";
+    write_text(dir / "dataset_description.json", description + "\n}\n");
+    write_text(dir / ("task-" + o.task + "_bold.json"),
+               "{\n  \"TaskName\": \"" + o.task + "\",\n  \"RepetitionTime\": " + format("%g", o.tr) + "\n}\n");
+    const std::filesystem::path prep = dir / "derivatives" / "fmriprep";
+    write_text(prep / "dataset_description.json", description +
+                                                      ",\n  \"DatasetType\": \"derivative\",\n"
+                                                      "  \"GeneratedBy\": [{\"Name\": \"fmriglm_make_dataset\"}]\n}\n");
+    std::string participants = "participant_id\n";
+    for (int p = 1; p <= o.bids; ++p) {
+        char label[16];
+        std::snprintf(label, sizeof label, "sub-%02d", p);
+        participants += std::string(label) + "\n";
+        const auto stem = [&](int r) { return std::string(label) + "_task-" + o.task + "_run-" + std::to_string(r); };
+        gaussian = Gaussian(o.seed + p - 1);
+        write_runs([&](int r) { return dir / label / "func" / (stem(r) + "_bold.nii.gz"); },
+                   [&](int r, const std::vector<double> &means) {
+                       write_text(dir / label / "func" / (stem(r) + "_events.tsv"), bids_events(blocks));
+                       write_text(prep / label / "func" / (stem(r) + "_desc-confounds_timeseries.tsv"),
+                                  bids_confounds(o, (o.seed + p - 1) * 1000 + r, means));
+                   });
+    }
+    write_text(dir / "participants.tsv", participants);
     write_regions(dir / "regions.txt", o, boxes);
-    std::printf("Wrote %d runs of %d x %d x %d voxels and %d volumes (TR %g s) into %s\n", o.runs, o.nx, o.ny, o.nz,
-                o.volumes, o.tr, o.dir.c_str());
+    std::printf("Wrote %d participants of %d runs of %d x %d x %d voxels and %d volumes (TR %g s), task %s, into %s\n",
+                o.bids, o.runs, o.nx, o.ny, o.nz, o.volumes, o.tr, o.task.c_str(), o.dir.c_str());
     return 0;
 }

@@ -204,3 +204,17 @@ int GLM_read_hrf_file(int report, const char *name) {
     }
     return 0;
 }
+
+float GLM_irf_resolution(const char *name) {
+    if (std::strcmp(name, DOUBLE_GAMMA_NAME) == 0) return DOUBLE_GAMMA_RESOLUTION;
+    for (const BuiltinIRF &model : BUILTIN_IRFS)
+        if (std::strcmp(name, model.name) == 0) return model.resolution;
+    std::FILE *file = std::fopen(name, "r");
+    if (!file) return 0.0f;
+    char line[LINE_BUFFER_SIZE];
+    float length = 0.0f, resolution = 0.0f;
+    const bool read = read_text_line(file, line) == LineStatus::ok;
+    std::fclose(file);
+    TextScanner scan(line);
+    return read && scan.number(&length) && scan.number(&resolution) && resolution > 0.0f ? resolution : 0.0f;
+}
