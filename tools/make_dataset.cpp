@@ -573,6 +573,7 @@ int main(int argc, char **argv) {
         char label[16];
         std::snprintf(label, sizeof label, "sub-%02d", p);
         participants += std::string(label) + "\n";
+        std::filesystem::create_directories(dir / label / "func");
         const auto stem = [&](int r) { return std::string(label) + "_task-" + o.task + "_run-" + std::to_string(r); };
         gaussian = Gaussian(o.seed + p - 1);
         write_runs([&](int r) { return dir / label / "func" / (stem(r) + "_bold.nii.gz"); },

@@ -36,8 +36,8 @@ PreparedRun prepare_run(const BidsOptions &o, const BidsRun &run, float irf_reso
     // Tables do not merge: the one nearest the run applies.
     prepared.events = convert_events(read_tsv(events.back()), fine_grid_step(prepared.timing.tr, irf_resolution));
     if (o.use_confounds())
-        prepared.confounds = select_confounds(read_tsv(find_confounds_file(o.root, run, o.confounds_file)),
-                                              o.confounds, prepared.timing.volumes);
+        prepared.confounds = select_confounds(read_tsv(find_confounds_file(o.root, run, o.confounds_file)), o.confounds,
+                                              prepared.timing.volumes);
     return prepared;
 }
 
@@ -93,8 +93,8 @@ void analyse_session(const BidsOptions &o, const std::string &participant, const
     const std::vector<Contrast> contrasts = session_contrasts(o, ids, present, where);
     remove_named_outputs(dir, contrasts);
 
-    std::string control = "# Written by fmriglm-bids: " + where + ", task " + o.task + ", data set " +
-                          o.root.string() + "\n";
+    std::string control =
+        "# Written by fmriglm-bids: " + where + ", task " + o.task + ", data set " + o.root.string() + "\n";
     std::string run_lines;
     for (const PreparedRun &r : runs) {
         const std::string event_file = r.run->stem + "_events.glm";
@@ -142,7 +142,8 @@ void write_mapping(const fs::path &file, const Identifiers &ids) {
 
 void analyse_participant(const BidsOptions &o, const std::string &participant) {
     const std::vector<BidsSession> sessions = find_sessions(o.root, participant, o.task, o.sessions);
-    if (sessions.empty()) throw BidsError("no runs of task " + o.task + (o.sessions.empty() ? "" : " in the sessions asked for"));
+    if (sessions.empty())
+        throw BidsError("no runs of task " + o.task + (o.sessions.empty() ? "" : " in the sessions asked for"));
     const float irf_resolution = GLM_irf_resolution(o.irf.c_str());
     if (!(irf_resolution > 0.0f))
         throw BidsError("the IRF " + o.irf + " is neither a built-in response nor a readable IRF file");
@@ -155,8 +156,10 @@ void analyse_participant(const BidsOptions &o, const std::string &participant) {
             prepared.back().push_back(prepare_run(o, run, irf_resolution));
             const PreparedRun &r = prepared.back().back();
             ids.add_trial_types(r.events.types);
-            for (const std::string &note : r.events.notes) std::printf("sub-%s: %s\n", participant.c_str(), note.c_str());
-            for (const std::string &note : r.confounds.notes) std::printf("sub-%s: %s\n", participant.c_str(), note.c_str());
+            for (const std::string &note : r.events.notes)
+                std::printf("sub-%s: %s\n", participant.c_str(), note.c_str());
+            for (const std::string &note : r.confounds.notes)
+                std::printf("sub-%s: %s\n", participant.c_str(), note.c_str());
             if (o.use_confounds() && ids.confounds.empty()) ids.confounds = r.confounds.columns;
             if (r.confounds.columns != ids.confounds)
                 throw BidsError("the confounds tables of " + prepared[0][0].run->image.string() + " and " +

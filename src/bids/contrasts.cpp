@@ -73,8 +73,8 @@ Contrast parse_contrast(const std::string &text, const Identifiers &ids) {
         throw BidsError("the contrast '" + text + "' is not made of the trial types (" + known +
                         ") joined by +, - and ,");
     if (readings.size() > 1)
-        throw BidsError("the contrast '" + text + "' can be read in more than one way with the trial types (" +
-                        known + ")");
+        throw BidsError("the contrast '" + text + "' can be read in more than one way with the trial types (" + known +
+                        ")");
 
     Contrast contrast{text, "", file_name_of(text), static_cast<int>(readings[0].size()), {}};
     for (const std::vector<Term> &row : readings[0]) {

@@ -9,10 +9,10 @@
 #include "bids/events.h"
 
 struct Contrast {
-    std::string name;       // as written
-    std::string condition;  // the program's condition word
-    std::string file_name;  // the name in map file names (Z-<file_name>.nii)
-    int rows = 1;           // 1: a t test; more: an F test of that many rows
+    std::string name;                      // as written
+    std::string condition;                 // the program's condition word
+    std::string file_name;                 // the name in map file names (Z-<file_name>.nii)
+    int rows = 1;                          // 1: a t test; more: an F test of that many rows
     std::vector<std::string> trial_types;  // those it uses
 };
 

@@ -104,7 +104,8 @@ RunEvents convert_events(const TsvTable &table, double step) {
     }
     const std::string source = table.source + ": ";
     if (!missing.empty()) events.notes.push_back(source + "rows with n/a skipped: " + describe_lines(missing));
-    if (!before.empty()) events.notes.push_back(source + "events before the first volume skipped: " + describe_lines(before));
+    if (!before.empty())
+        events.notes.push_back(source + "events before the first volume skipped: " + describe_lines(before));
     if (!cut.empty()) events.notes.push_back(source + "events cut at the first volume: " + describe_lines(cut));
     return events;
 }

@@ -24,7 +24,7 @@ struct Stimulus {
 };
 
 struct RunEvents {
-    std::vector<std::string> types;  // trial types in order of first appearance
+    std::vector<std::string> types;                        // trial types in order of first appearance
     std::map<std::string, std::vector<Stimulus>> stimuli;  // by trial type, by onset
     std::vector<std::string> notes;
 };

@@ -28,8 +28,8 @@ std::vector<BidsRun> runs_in(const fs::path &root, const fs::path &folder, const
         BidsName name = parse_bids_name(file);
         if (!name.valid || name.suffix != "bold" || name.entity("task") != task) continue;
         if (name.extension != ".nii" && name.extension != ".nii.gz") continue;
-        runs.push_back({entry.path(), file.substr(0, file.size() - name.extension.size() - 5), folder / "func",
-                        std::move(name)});
+        runs.push_back(
+            {entry.path(), file.substr(0, file.size() - name.extension.size() - 5), folder / "func", std::move(name)});
     }
     std::sort(runs.begin(), runs.end(), [](const BidsRun &a, const BidsRun &b) {
         const long ra = std::strtol(a.name.entity("run").c_str(), nullptr, 10);

@@ -9,8 +9,8 @@
 
 struct RunTiming {
     int volumes = 0;
-    double tr = 0.0;         // seconds
-    std::string tr_source;   // the sidecar or image that gave it
+    double tr = 0.0;        // seconds
+    std::string tr_source;  // the sidecar or image that gave it
 };
 
 RunTiming read_run_timing(const std::filesystem::path &root, const BidsRun &run);

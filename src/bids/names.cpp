@@ -23,8 +23,10 @@ BidsName parse_bids_name(const std::string &file_name) {
         const std::size_t end = stem.find('_', start);
         const std::string part = stem.substr(start, end - start);
         const std::size_t dash = part.find('-');
-        if (dash == std::string::npos || dash == 0 || dash + 1 == part.size()) name.valid = false;
-        else name.entities.emplace_back(part.substr(0, dash), part.substr(dash + 1));
+        if (dash == std::string::npos || dash == 0 || dash + 1 == part.size())
+            name.valid = false;
+        else
+            name.entities.emplace_back(part.substr(0, dash), part.substr(dash + 1));
         start = end + 1;
     }
     return name;

@@ -34,6 +34,5 @@ bool applies_to(const BidsName &metadata, const BidsName &data);
 // The files with this suffix and extension that apply to the data file, from
 // the data set root down to the data file's folder, so that later ones take
 // precedence. Two applicable files in one folder are refused.
-std::vector<std::filesystem::path> inherited_files(const std::filesystem::path &root,
-                                                   const std::filesystem::path &data, const std::string &suffix,
-                                                   const std::string &extension);
+std::vector<std::filesystem::path> inherited_files(const std::filesystem::path &root, const std::filesystem::path &data,
+                                                   const std::string &suffix, const std::string &extension);

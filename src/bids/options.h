@@ -6,7 +6,7 @@
 #include <vector>
 
 // The response model of the analyses unless --irf names another.
-constexpr const char *DEFAULT_IRF = "BOLD-monkey";
+constexpr const char *DEFAULT_IRF = "BOLD-human";
 
 struct BidsOptions {
     std::filesystem::path root, out;  // absolute

@@ -14,10 +14,10 @@ TEST(BidsConversions, MetadataAppliesByEntitiesAndTheNearestFolderComesLast) {
     const struct {
         const char *metadata;
         bool applies;
-    } cases[] = {{"task-motor_bold.json", true},       {"sub-01_task-motor_run-1_bold.json", true},
-                 {"sub-02_task-motor_bold.json", false}, {"task-rest_bold.json", false},
+    } cases[] = {{"task-motor_bold.json", true},           {"sub-01_task-motor_run-1_bold.json", true},
+                 {"sub-02_task-motor_bold.json", false},   {"task-rest_bold.json", false},
                  {"task-motor_acq-fast_bold.json", false}, {"task-motor_events.tsv", false},
-                 {"sub-01_task-motor_bold", true},        {"task_motor_bold.json", false}};
+                 {"sub-01_task-motor_bold", true},         {"task_motor_bold.json", false}};
     const BidsName data = parse_bids_name(RUN);
     for (const auto &c : cases) EXPECT_EQ(applies_to(parse_bids_name(c.metadata), data), c.applies) << c.metadata;
     EXPECT_EQ(data.extension, ".nii.gz");
@@ -42,9 +42,9 @@ TEST(BidsConversions, ContrastsBecomeConditionWords) {
     const struct {
         const char *text, *condition;  // condition nullptr: refused
         int rows;
-    } cases[] = {{"finger-foot", "1-2", 1}, {"finger", "1", 1},       {"finger+foot", "12", 1},
-                 {"finger,foot", "1,2", 2}, {"-finger+hand", "3-1", 1}, {"hand,finger-foot+hand", "3,13-2", 2},
-                 {"foot-hand", nullptr, 0},  {"finger-nose", nullptr, 0}, {"finger,", nullptr, 0}};
+    } cases[] = {{"finger-foot", "1-2", 1}, {"finger", "1", 1},          {"finger+foot", "12", 1},
+                 {"finger,foot", "1,2", 2}, {"-finger+hand", "3-1", 1},  {"hand,finger-foot+hand", "3,13-2", 2},
+                 {"foot-hand", nullptr, 0}, {"finger-nose", nullptr, 0}, {"finger,", nullptr, 0}};
     for (const auto &c : cases) {
         if (!c.condition) {
             EXPECT_THROW(parse_contrast(c.text, ids), BidsError) << c.text;
@@ -64,8 +64,10 @@ TEST(BidsConversions, EventsBecomeStimuliOnTheFineGrid) {
         float irf_step, grid_step;
     } grids[] = {{2.0, 0.1f, 0.1f}, {0.72, 0.1f, 0.72f / 7}, {2.5, 0.0f, 2.5f}, {0.04, 0.1f, -1}};
     for (const auto &g : grids)
-        if (g.grid_step < 0) EXPECT_THROW(fine_grid_step(g.tr, g.irf_step), BidsError);
-        else EXPECT_EQ(static_cast<float>(fine_grid_step(g.tr, g.irf_step)), g.grid_step) << g.tr;
+        if (g.grid_step < 0)
+            EXPECT_THROW(fine_grid_step(g.tr, g.irf_step), BidsError);
+        else
+            EXPECT_EQ(static_cast<float>(fine_grid_step(g.tr, g.irf_step)), g.grid_step) << g.tr;
     EXPECT_EQ(GLM_irf_resolution("BOLD-monkey"), 0.1f);
     EXPECT_EQ(GLM_irf_resolution("no-such-response"), 0.0f);
 
