@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Whether the control file asks for report.html beside the maps.
-constexpr bool WRITE_REPORT = false;
-
 // A run with everything its analysis needs.
 struct PreparedRun {
     const BidsRun *run;
@@ -113,7 +110,12 @@ void analyse_session(const BidsOptions &o, const std::string &participant, const
     std::string conditions = "conditions";
     for (const Contrast &c : contrasts) conditions += " " + c.condition;
     if (conditions.size() >= LINE_BUFFER_SIZE) throw BidsError("the contrasts make too long a conditions line");
-    control += o.model_lines() + "z-maps\n" + (WRITE_REPORT ? "report\n" : "") + conditions + "\nruns:\n" + run_lines;
+    // report.html is headed by the analysis and the trial types of the event identifiers.
+    std::string title = where + ", task " + o.task + ":";
+    for (const std::string &type : present) title += std::string(" ") + ids.of_trial_type(type) + " = " + type + ",";
+    title.pop_back();
+    if (title.size() >= LINE_BUFFER_SIZE - 8 || title.find('#') != std::string::npos) title = where + ", task " + o.task;
+    control += o.model_lines() + "z-maps\nreport " + title + "\n" + conditions + "\nruns:\n" + run_lines;
     write_whole_file(dir / "analysis.glm", control);
 
     const fs::path log = dir / "fmriglm.log";
@@ -171,10 +173,12 @@ void analyse_participant(const BidsOptions &o, const std::string &participant) {
     write_mapping(o.out / ("sub-" + participant) / "events.tsv", ids);
     // Every session is analysed, whether or not an earlier one failed.
     std::string failures;
-    for (std::size_t s = 0; s < sessions.size(); ++s) try {
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        try {
             analyse_session(o, participant, sessions[s], prepared[s], ids);
         } catch (const std::exception &error) {
             failures += (failures.empty() ? "" : "; ") + std::string(error.what());
         }
+    }
     if (!failures.empty()) throw BidsError(failures);
 }

@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
         std::printf("fmriglm-bids: no participant folders (sub-*) in %s\n", options.root.c_str());
         return 1;
     }
-    int failed = 0;
+    int failed = 0, analysed = 0;
     for (const std::string &participant : participants) {
         const auto start = std::chrono::steady_clock::now();
         // A participant found by listing the folders may have no runs of this task.
@@ -35,11 +35,13 @@ int main(int argc, char **argv) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (error.empty()) {
             std::printf("sub-%s: done in %.1f s\n", participant.c_str(), seconds);
+            ++analysed;
         } else {
             std::printf("sub-%s: FAILED after %.1f s: %s\n", participant.c_str(), seconds, error.c_str());
             ++failed;
         }
         std::fflush(stdout);
     }
-    return failed ? 1 : 0;
+    if (analysed + failed == 0) std::printf("fmriglm-bids: no participant has runs of task %s\n", options.task.c_str());
+    return failed || analysed == 0 ? 1 : 0;
 }

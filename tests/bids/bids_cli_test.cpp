@@ -71,7 +71,8 @@ TEST(BidsCli, SnakemakeRunsEveryParticipant) {
                                         "' 'args=--contrast finger-foot'");
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char *p : {"01", "02", "03"})
-        EXPECT_TRUE(std::filesystem::exists(d / ("out/sub-" + std::string(p) + "/Z-finger-foot.nii"))) << p;
+        for (const char *file : {"/Z-finger-foot.nii", "/report.html"})
+            EXPECT_TRUE(std::filesystem::exists(d / ("out/sub-" + std::string(p) + file))) << p << file;
 }
 
 }  // namespace
