@@ -114,7 +114,8 @@ void analyse_session(const BidsOptions &o, const std::string &participant, const
     std::string title = where + ", task " + o.task + ":";
     for (const std::string &type : present) title += std::string(" ") + ids.of_trial_type(type) + " = " + type + ",";
     title.pop_back();
-    if (title.size() >= LINE_BUFFER_SIZE - 8 || title.find('#') != std::string::npos) title = where + ", task " + o.task;
+    if (title.size() >= LINE_BUFFER_SIZE - 8 || title.find('#') != std::string::npos)
+        title = where + ", task " + o.task;
     control += o.model_lines() + "z-maps\nreport " + title + "\n" + conditions + "\nruns:\n" + run_lines;
     write_whole_file(dir / "analysis.glm", control);
 

@@ -69,6 +69,7 @@ TEST(BidsConversions, EventsBecomeStimuliOnTheFineGrid) {
         else
             EXPECT_EQ(static_cast<float>(fine_grid_step(g.tr, g.irf_step)), g.grid_step) << g.tr;
     EXPECT_EQ(GLM_irf_resolution("BOLD-monkey"), 0.1f);
+    EXPECT_EQ(GLM_irf_resolution("BOLD-human"), 0.1f);
     EXPECT_EQ(GLM_irf_resolution("no-such-response"), 0.0f);
 
     // Duration 0 and below one step: one grid sample, the nearest; n/a rows skipped;
