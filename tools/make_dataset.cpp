@@ -3,7 +3,8 @@
 // that names the active regions.
 //
 // Two events alternate in blocks (20 s on, 20 s off); each event's square wave
-// is convolved with the BOLD-monkey impulse response and normalised to peak 1.
+// is convolved with the BOLD-monkey (or BOLD-human) impulse response and
+// normalised to peak 1.
 // Event 1 drives one box of voxels, event 2 another, with an amplitude given in
 // percent of the baseline. Every voxel also carries a slow drift and AR(1) or
 // AR(2) noise, Gaussian or Student-t, optionally with a share of its points
@@ -55,6 +56,7 @@ struct Options {
     double drift = 2.0;      // percent of the baseline over a run
     double voxel_size = 3.0;
     double background = 1.0;  // scale of the voxels outside the brain
+    bool human = false;       // responses of the BOLD-human model instead of BOLD-monkey
     std::uint64_t seed = 1;
     std::string conditions = "1 2 1-2 1,2";
     std::vector<std::string> extra;
@@ -107,6 +109,8 @@ void usage() {
         "  --voxel-size MM    voxel edge length (default 3)\n"
         "  --background F     scale the voxels outside the inscribed ellipsoid by F\n"
         "                     (default 1: no background; 0: a zero background)\n"
+        "  --response R       impulse response of the generated activity and of the\n"
+        "                     control file: monkey (BOLD-monkey, default) or human (BOLD-human)\n"
         "  --seed N           seed of the noise (default 1)\n"
         "  --conditions TEXT  conditions line of the control file (default \"1 2 1-2 1,2\")\n"
         "  --control-extra L  extra keyword line for the control file (repeatable)\n"
@@ -171,6 +175,11 @@ Options parse_options(int argc, char **argv) {
         else if (option == "--drift") o.drift = parse_number(option, value);
         else if (option == "--voxel-size") o.voxel_size = parse_number(option, value);
         else if (option == "--background") o.background = parse_number(option, value);
+        else if (option == "--response") {
+            if (std::strcmp(value, "human") != 0 && std::strcmp(value, "monkey") != 0)
+                fail("--response must be human or monkey");
+            o.human = std::strcmp(value, "human") == 0;
+        }
         else if (option == "--seed") o.seed = static_cast<std::uint64_t>(parse_integer(option, value));
         else if (option == "--conditions") o.conditions = value;
         else if (option == "--control-extra") o.extra.emplace_back(value);
@@ -231,6 +240,20 @@ std::vector<double> bold_monkey_irf() {
     return irf;
 }
 
+// The BOLD-human impulse response: the double-gamma density g(t; 6) - g(t; 16) / 6
+// (shapes 6 and 16, scale 1 s) times the sampling step, every 0.1 s over 32 s.
+std::vector<double> bold_human_irf() {
+    std::vector<double> irf(320);
+    auto density = [](double t, double k) {
+        return t > 0.0 ? std::exp((k - 1.0) * std::log(t) - t - std::lgamma(k)) : 0.0;
+    };
+    for (std::size_t i = 0; i < irf.size(); ++i) {
+        const double t = static_cast<double>(i) * IRF_RESOLUTION;
+        irf[i] = IRF_RESOLUTION * (density(t, 6.0) - density(t, 16.0) / 6.0);
+    }
+    return irf;
+}
+
 // Expected response of one event at every volume of a run, peak 1.
 std::vector<double> make_regressor(const Options &o, const std::vector<Block> &blocks, int event,
                                    const std::vector<double> &irf) {
@@ -247,7 +270,7 @@ std::vector<double> make_regressor(const Options &o, const std::vector<Block> &b
     std::vector<double> response(fine, 0.0);
     for (int i = 0; i < fine; ++i) {
         double sum = 0.0;
-        for (int k = 0; k <= i && k < IRF_POINTS; ++k) sum += irf[k] * paradigm[i - k];
+        for (int k = 0; k <= i && k < static_cast<int>(irf.size()); ++k) sum += irf[k] * paradigm[i - k];
         response[i] = sum;
     }
     std::vector<double> regressor(o.volumes);
@@ -369,7 +392,7 @@ void write_control_file(const std::filesystem::path &path, const Options &o) {
     std::FILE *f = create(path);
     std::fprintf(f, "# Synthetic data set: %d runs of %d x %d x %d voxels, %d volumes each, TR %g s\n", o.runs,
                  o.nx, o.ny, o.nz, o.volumes, o.tr);
-    std::fprintf(f, "IRF BOLD-monkey\n");
+    std::fprintf(f, o.human ? "IRF BOLD-human\n" : "IRF BOLD-monkey\n");
     for (const std::string &line : o.extra) std::fprintf(f, "%s\n", line.c_str());
     std::fprintf(f, "conditions %s\n", o.conditions.c_str());
     std::fprintf(f, "runs:\n");
@@ -478,7 +501,7 @@ int main(int argc, char **argv) {
 
     const double duration = o.volumes * o.tr;
     const std::vector<Block> blocks = make_blocks(duration);
-    const std::vector<double> irf = bold_monkey_irf();
+    const std::vector<double> irf = o.human ? bold_human_irf() : bold_monkey_irf();
     const std::vector<double> regressor[2] = {make_regressor(o, blocks, 1, irf), make_regressor(o, blocks, 2, irf)};
 
     const nifti_1_header header = make_header(o);
