@@ -154,7 +154,7 @@ int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y,
             }
             float variance;
             GLMInternal_fit_data(T, y.get(), fit.get(), &variance);
-            if (!GLM_singular_fit) pool.add_fit();
+            if (!fit_context.singular_fit) pool.add_fit();
         }
     }
     band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
@@ -219,7 +219,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
             if (GLM_PreFilter(0, T, y.get())) return 1;
             GLM_fit_data(T, y.get(), fit.get(), &variance);
             if (!prefilter) baseline = GLM_compute_baseline();
-            if (GLM_singular_fit) ++singular_voxels;
+            if (fit_context.singular_fit) ++singular_voxels;
 
             const float sigma = std::sqrt(variance);
             av_sigma_map[0][v] = baseline;
@@ -234,7 +234,7 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
                 if (t < 0.0f) P = -P;
                 P_map[c][v] = P;
                 T_map[c][v] = t;
-                if (Z_map) Z_map[c][v] = z_statistic(F, t, GLM.DOF, GLM.condition_nrows[c]);
+                if (Z_map) Z_map[c][v] = z_statistic(F, t, fit_context.DOF, GLM.condition_nrows[c]);
                 if (percent_change) {
                     if (baseline == 0.0f) {
                         effect = standard_error = 0.0f;

@@ -11,6 +11,7 @@
 
 #include "glm/ar_model.h"
 #include "glm/fit.h"
+#include "glm/fit_context.h"
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
@@ -31,7 +32,7 @@ void ResidualPool::add_fit() {
     const int nt = GLM.ntime;
     scratch_.clear();
     for (int t = 0; t < nt; ++t)
-        if (GLM.include[t]) scratch_.push_back(std::fabs(GLM.residue[t]));
+        if (GLM.include[t]) scratch_.push_back(std::fabs(fit_context.residue[t]));
     if (scratch_.empty()) return;
     const std::size_t middle = scratch_.size() / 2;
     std::nth_element(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(middle), scratch_.end());
@@ -39,9 +40,9 @@ void ResidualPool::add_fit() {
     if (!(scale > 0.0)) return;
     for (int t = 0; t < nt; ++t) {
         if (!GLM.include[t]) continue;
-        const double room = 1.0 - GLM.leverage[t];
+        const double room = 1.0 - fit_context.leverage[t];
         if (!(room > 1e-3)) continue;  // a point the fit passes through tells nothing of the noise
-        const float value = static_cast<float>(GLM.residue[t] / (scale * std::sqrt(room)));
+        const float value = static_cast<float>(fit_context.residue[t] / (scale * std::sqrt(room)));
         ++seen_;
         if (count_ < capacity_) {
             values_[count_++] = value;
@@ -124,7 +125,7 @@ int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries) {
             return 1;
         float variance;
         GLM_fit_data(nt, y.data(), fit.data(), &variance);
-        if (variance == 0.0f || GLM_singular_fit) continue;
+        if (variance == 0.0f || fit_context.singular_fit) continue;
         for (int c = 0; c < nc; ++c) {
             float v[6];
             if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) return 1;

@@ -22,7 +22,7 @@ class ResidualPool {
 public:
     explicit ResidualPool(int capacity) : values_(capacity), capacity_(capacity) {}
     // Adds the included residuals of the last fit, made with unit weights
-    // (GLM.residue, GLM.leverage), each divided by sqrt(1 - leverage) and by
+    // (the residue and leverages of this thread's fit context), each divided by sqrt(1 - leverage) and by
     // the fit's median absolute residual / 0.6745. A fit without residual
     // variance adds nothing.
     void add_fit();

@@ -98,7 +98,6 @@ void GLM_reset_model_state() {
     GLM.ntable_events = 0;
     GLM.nbaseline_basis = 0;
     GLM.initialized = 0;
-    GLM.whitening_order = 0;
     for (int e = 0; e < MAX_EVENTS; ++e) {
         GLM.convolve_table[e] = 0;
         GLM.drift_correct_terms[e] = -1;

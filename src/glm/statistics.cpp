@@ -7,16 +7,12 @@
 #include <cstdio>
 
 #include "glm/fit.h"
+#include "glm/fit_context.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
 
 namespace {
-
-// Set for a condition whose contrast covariance could not be inverted (its
-// rows are linearly dependent, e.g. an empty row): its F is undefined, so its
-// tests give neutral results instead of using a partly inverted matrix.
-bool covariance_singular[MAX_CONDITIONS];
 
 // Factor of each condition's contrast covariance (the calibration of the
 // re-weighted tests); 1 when not calibrated.
@@ -24,7 +20,7 @@ float variance_scale[MAX_CONDITIONS];
 bool scaled = false;
 
 // Contrast values of one test; grown once, reused for every series.
-OwnedVector<float> contrast_values;
+thread_local OwnedVector<float> contrast_values;
 
 void neutral_results(float *t, float *p, float *p_corrected, float *effect, float *standard_error) {
     *t = 0.0f;
@@ -65,13 +61,28 @@ void GLM_set_condition_variance_scales(const float *scales) {
 }
 
 void GLM_calc_covariance_matrix() {
-    for (int c = 0; c < GLM.nconditions && c < MAX_CONDITIONS; ++c) {
-        float **cov = GLM.contrast_covariance[c];
-        float **inv = GLM.contrast_covariance_inverse[c];
+    // Per condition, in this thread's context: the covariance of the contrast
+    // values and its inverse. A condition whose covariance cannot be inverted
+    // (its rows are linearly dependent, e.g. an empty row) has no defined F:
+    // its tests give neutral results instead of using a partly inverted matrix.
+    FitContext &f = fit_context;
+    const int nc = GLM.nconditions < MAX_CONDITIONS ? GLM.nconditions : MAX_CONDITIONS;
+    if (static_cast<int>(f.contrast_covariance.size()) < nc) {
+        f.contrast_covariance.resize(nc);
+        f.contrast_covariance_inverse.resize(nc);
+        f.covariance_singular.resize(nc);
+    }
+    for (int c = 0; c < nc; ++c) {
         int **K = GLM.contrast[c];
         const int q = GLM.condition_nrows[c];
-        if (!cov || !inv || !K) continue;
-        if (GLM_singular_fit) {
+        if (!K) continue;
+        if (f.contrast_covariance[c].rows() != q) {
+            f.contrast_covariance[c] = OwnedMatrix<float>(q, q);
+            f.contrast_covariance_inverse[c] = OwnedMatrix<float>(q, q);
+        }
+        float **cov = f.contrast_covariance[c].get();
+        float **inv = f.contrast_covariance_inverse[c].get();
+        if (f.singular_fit) {
             // No usable inverse normal matrix: nothing to derive from it.
             for (int r = 0; r < q; ++r)
                 for (int s = 0; s < q; ++s) cov[r][s] = inv[r][s] = 0.0f;
@@ -94,7 +105,7 @@ void GLM_calc_covariance_matrix() {
         // the contrast rows are dependent, which GLM_define_conditions refuses
         // with its own message; such a condition is never tested.
         const bool singular = rInvertSquareMatrix(q, inv, &ierr) != 0;
-        covariance_singular[c] = singular;
+        f.covariance_singular[c] = singular;
         if (singular)
             for (int r = 0; r < q; ++r)
                 for (int s = 0; s < q; ++s) inv[r][s] = 0.0f;
@@ -103,6 +114,7 @@ void GLM_calc_covariance_matrix() {
 
 int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t, float *p, float *p_corrected,
                     float *effect, float *standard_error) {
+    const FitContext &fc = fit_context;
     if (variance == 0.0f) {
         neutral_results(t, p, p_corrected, effect, standard_error);
         return 0;
@@ -115,7 +127,7 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
         std::printf("Error: # time points != # used in GLM fit.");
         return 1;
     }
-    if (GLM_singular_fit || covariance_singular[c]) {
+    if (fc.singular_fit || c >= static_cast<int>(fc.covariance_singular.size()) || fc.covariance_singular[c]) {
         *F = 0.0f;
         neutral_results(t, p, p_corrected, effect, standard_error);
         return 0;
@@ -129,7 +141,7 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
     float largest = 0.0f;
     for (int r = 0; r < q; ++r) {
         float sum = 0.0f;
-        for (int b = 0; b < GLM.nbasis; ++b) sum += K[r][b] * GLM.effect_size[b];
+        for (int b = 0; b < GLM.nbasis; ++b) sum += K[r][b] * fc.effect_size[b];
         v[r] = sum;
         if (std::fabs(sum) > largest) {
             largest = std::fabs(sum);
@@ -137,10 +149,10 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
         }
     }
     *effect = v[k];
-    *standard_error = static_cast<float>(std::sqrt(GLM.contrast_covariance[c][k][k] * variance));
+    *standard_error = static_cast<float>(std::sqrt(fc.contrast_covariance[c][k][k] * variance));
 
     float quadratic = 0.0f;
-    float **inv = GLM.contrast_covariance_inverse[c];
+    float **inv = fc.contrast_covariance_inverse[c].get();
     for (int r = 0; r < q; ++r)
         for (int s = 0; s < q; ++s) quadratic += v[r] * inv[r][s] * v[s];
     float f = quadratic / variance / static_cast<float>(q);
@@ -151,7 +163,7 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
     *t = static_cast<float>(std::sqrt(f));
     if (*effect < 0.0f) *t = -*t;
 
-    const float nu = GLM.DOF;
+    const float nu = fc.DOF;
     // Upper tail of the F distribution with (q, nu) degrees of freedom; for
     // one row this is the two-sided p of t.
     float x = nu / (static_cast<float>(q) * f + nu);

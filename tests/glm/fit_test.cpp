@@ -39,7 +39,7 @@ Results fit_voxel(std::vector<float> y, const float *ar = nullptr) {
         GLMInternal_whiten_model(0);
     }
     GLM_fit_data(GLM.ntime, y.data(), r.fit.data(), &r.variance);
-    r.effect.assign(GLM.effect_size, GLM.effect_size + GLM.nbasis);
+    r.effect.assign(fit_context.effect_size.get(), fit_context.effect_size.get() + GLM.nbasis);
     for (int c = 0; c < GLM.nconditions; ++c) {
         float v[6];
         GLM_calculate_F(GLM.ntime, r.variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
@@ -80,7 +80,7 @@ TEST(Fit, OrdinaryLeastSquaresAgreesWithNumpy) {
     ASSERT_EQ(ref.size(), 15u);
     for (int b = 0; b < 5; ++b) EXPECT_NEAR(r.effect[b], ref[b], 1e-4 * (1 + std::fabs(ref[b])));
     EXPECT_NEAR(r.variance, ref[5], 1e-4 * ref[5]);
-    EXPECT_EQ(GLM.DOF, 50.0f);
+    EXPECT_EQ(fit_context.DOF, 50.0f);
     for (int c = 0; c < 3; ++c) {
         const double F = ref[6 + 3 * c], p = ref[7 + 3 * c], se = ref[8 + 3 * c];
         EXPECT_NEAR(r.stats[6 * c], F, 2e-4 * F);
@@ -90,11 +90,11 @@ TEST(Fit, OrdinaryLeastSquaresAgreesWithNumpy) {
         EXPECT_NEAR(r.stats[6 * c + 5], se, 2e-4 * se);
     }
     // Excluded points: no residue, but the fit is still given there.
-    EXPECT_EQ(GLM.residue[12], 0.0f);
+    EXPECT_EQ(fit_context.residue[12], 0.0f);
     float f12 = 0.0f;
     for (int b = 0; b < 5; ++b) f12 += GLM.design_unmasked[12][b] * r.effect[b];
     EXPECT_NEAR(r.fit[12], f12, 1e-4);
-    EXPECT_NEAR(GLM.residue[20], y[20] - r.fit[20], 1e-5);
+    EXPECT_NEAR(fit_context.residue[20], y[20] - r.fit[20], 1e-5);
 }
 
 TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
@@ -103,7 +103,7 @@ TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
         GLM_input.noise_model = NOISE_IWLS;
         for (int t = 30; t < 35; ++t) GLM.include[t] = 0;
         ASSERT_EQ(m.build(), 0);
-        EXPECT_FLOAT_EQ(GLM.DOF, 75 + 0.5f - 1.25f * 4);  // unit weights: leverages sum to nbasis
+        EXPECT_FLOAT_EQ(fit_context.DOF, 75 + 0.5f - 1.25f * 4);  // unit weights: leverages sum to nbasis
         std::vector<float> y = series(9, 1.0f, {1, 2, 3, 100});
         for (int t = 0; t < 80; t += 9) y[t] += 40.0f;  // outliers
         fit_voxel(y);
@@ -114,9 +114,9 @@ TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
             const double change = std::fabs(static_cast<double>(h[k] - h[k - 1])) * 100.0 / h[k - 1];
             EXPECT_EQ(change > 0.1, k < h.size() - 1) << k;
         }
-        EXPECT_LT(GLM.weight[9], 0.2f * GLM.weight[10]);  // the outlier is down-weighted
-        EXPECT_EQ(GLM.weight[32], 0.0f);
-        EXPECT_EQ(GLM.residue[32], 0.0f);
+        EXPECT_LT(fit_context.weight[9], 0.2f * fit_context.weight[10]);  // the outlier is down-weighted
+        EXPECT_EQ(fit_context.weight[32], 0.0f);
+        EXPECT_EQ(fit_context.residue[32], 0.0f);
     }
     {
         // Six points of heavy-tailed noise keep the variance moving.
@@ -146,9 +146,9 @@ TEST(Fit, SetUpIsRedoneOnlyWhenItsInputsChangeAndSkippingChangesNothing) {
     ASSERT_EQ(m.build(), 0);
     m.add_condition({{1, -1}});
     GLM_calc_covariance_matrix();
-    GLM.leverage[0] = 12345.0f;  // OLS without whitening: the build's set-up serves every voxel
+    fit_context.leverage[0] = 12345.0f;  // OLS without whitening: the build's set-up serves every voxel
     fit_voxel(series(1, 1.0f, {1, 0, 2, 5}));
-    EXPECT_EQ(GLM.leverage[0], 12345.0f);
+    EXPECT_EQ(fit_context.leverage[0], 12345.0f);
     const std::vector<std::vector<float>> filters = {{1, 0.3f}, {1, 0.3f}, {1, 1.5f}, {1, 1.5f}, {1, -0.2f}, {1, 0.3f}};
     for (int model : {NOISE_OLS, NOISE_IWLS}) {
         GLM_input.noise_model = model;
@@ -172,14 +172,14 @@ TEST(Fit, SingularDesignGivesNeutralResultsUntilRepaired) {
     for (int t = 0; t < 20; ++t) GLM.design_unmasked[t][1] = GLM.design_unmasked[t][0];
     m.add_condition({{1}});
     EXPECT_EQ(m.build(), 1);
-    EXPECT_EQ(GLM_singular_fit, 1);
+    EXPECT_EQ(fit_context.singular_fit, 1);
     const Results r = fit_voxel(series(2, 1.0f, {1, 1, 3}));
     EXPECT_EQ(r.variance, 0.0f);
     EXPECT_EQ(r.effect, std::vector<float>(3, 0.0f));
     EXPECT_EQ(std::vector<float>(r.stats.begin() + 1, r.stats.end()), std::vector<float>({0, 1, 1, 0, 0}));
     for (int t = 0; t < 20; ++t) GLM.design_matrix[t][1] = GLM.design_unmasked[t][1] = 0.1f * t;
     EXPECT_EQ(GLMInternal_complete_model(), 0);
-    EXPECT_EQ(GLM_singular_fit, 0);
+    EXPECT_EQ(fit_context.singular_fit, 0);
     EXPECT_GT(fit_voxel(series(2, 1.0f, {1, 1, 3})).variance, 0.0f);
 }
 
@@ -191,11 +191,11 @@ TEST(Fit, PetWeightsFollowTheRunningSumOfTheSignal) {
     y[0] = 1.0f;
     y[1] = 3.0f;  // run 0: S = 1, 4, 4, ... so the scale doubles from t = 0 to t = 1
     GLM_Update_Weights(16, y.data());
-    EXPECT_FLOAT_EQ(GLM.noise_estimate[0], 1.0f / (15.0f / 8.0f));
-    EXPECT_FLOAT_EQ(GLM.noise_estimate[1], 2.0f / (15.0f / 8.0f));
+    EXPECT_FLOAT_EQ(fit_context.noise_estimate[0], 1.0f / (15.0f / 8.0f));
+    EXPECT_FLOAT_EQ(fit_context.noise_estimate[1], 2.0f / (15.0f / 8.0f));
     for (int t = 0; t < 16; ++t) {
-        EXPECT_FLOAT_EQ(GLM.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
-        EXPECT_TRUE(t < 8 || GLM.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
+        EXPECT_FLOAT_EQ(fit_context.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
+        EXPECT_TRUE(t < 8 || fit_context.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
     }
 }
 
@@ -210,7 +210,7 @@ TEST(Fit, BaselineResidueAndLengthChecks) {
     EXPECT_NEAR(GLM_compute_baseline(), 4.0f / 3 + 10.0f * 2 / 3, 1e-4);  // offsets weighted by run length
     ASSERT_EQ(GLM_create_residue(30, y.data(), fit.data()), 0);
     for (int t = 0; t < 30; ++t) {
-        EXPECT_NEAR(y[t], GLM.residue[t], 1e-4);
+        EXPECT_NEAR(y[t], fit_context.residue[t], 1e-4);
         EXPECT_NEAR(fit[t], 0.0f, 1e-4);
     }
     GLM_input.nbaseline_terms = 0;
@@ -248,7 +248,7 @@ TEST(Fit, ArWithExcludedPointsIsTheGlsFitOfTheIncludedPoints) {
 
     GLM_input.noise_model = NOISE_IWLS;
     fit_voxel(y, rho.data());
-    std::vector<float> w(GLM.weight + 2, GLM.weight + 20);
+    std::vector<float> w(fit_context.weight.get() + 2, fit_context.weight.get() + 20);
     std::sort(w.begin(), w.end());
     EXPECT_LT(w.back(), 200 * w[w.size() / 2]);
     const std::vector<float> white = {1.0f, 0.0f, 0.0f};

@@ -10,10 +10,7 @@ void release_model_state() {
     GLMInternal_release_model_arrays();
     for (int c = 0; c < MAX_CONDITIONS; ++c) {
         free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
-        free_float_matrix(GLM.contrast_covariance[c], GLM.condition_nrows[c]);
-        free_float_matrix(GLM.contrast_covariance_inverse[c], GLM.condition_nrows[c]);
         GLM.contrast[c] = nullptr;
-        GLM.contrast_covariance[c] = GLM.contrast_covariance_inverse[c] = nullptr;
         GLM.condition_nrows[c] = 0;
     }
     GLM.nconditions = 0;
