@@ -2,12 +2,14 @@
 // with a three-dimensional Gaussian kernel and written to the volume "AR".
 #include "driver/ar_maps.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "driver/block_pass.h"
 #include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
@@ -28,15 +30,6 @@ std::int64_t owned_rows = 0;
 std::int64_t voxel_count() {
     return static_cast<std::int64_t>(file_list_root.nx) * file_list_root.ny * file_list_root.nz;
 }
-
-// Progress as the share of voxels done, reported every V/100 voxels (every
-// voxel in volumes of fewer than 100).
-struct Progress {
-    std::int64_t total, step;
-    explicit Progress(std::int64_t v) : total(v), step(v / 100) {}
-    bool due(std::int64_t v) const { return step > 0 ? v % step == 0 : true; }
-    int percent(std::int64_t v) const { return static_cast<int>(v * 100 / total); }
-};
 
 // Half-extent of the kernel along one axis in voxels: the reach divided by the
 // voxel size, rounded up. An axis whose voxel size is not positive is not
@@ -144,33 +137,28 @@ int analyze_AR_noise() {
 
     std::int64_t T = 0;
     for (const RunEntry *run = &file_list_root; run; run = run->next) T += run->nt;
-    OwnedVector<float> block((BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
-    OwnedVector<float> series(T);
-    const Progress progress(V);
-
-    for (std::int64_t f = 0; f < V;) {
-        int n = 0;
-        if (read_block_vector(block.get(), static_cast<int>(f), &n)) std::exit(1);
-        if (n < 1) {
-            std::printf("Error: no voxels read at voxel %lld.\n", static_cast<long long>(f));
-            std::exit(1);
+    WorkerPool &pool = analysis_pool();
+    std::vector<OwnedVector<float>> series(static_cast<std::size_t>(pool.threads()));
+    VoxelProgress progress(V, [order, V](std::int64_t v) {
+        const int percent = static_cast<int>(v * 100 / V);
+        if (order == 1)
+            std::printf("\rComputing %d AR map, %d percent done", order, percent);
+        else
+            std::printf("\rComputing %d AR maps, %d percent done", order, percent);
+        std::fflush(stdout);
+    });
+    std::atomic<bool> estimate_failed{false};
+    for_each_block(pool, T, &progress, [&](int thread, const VoxelBlock &block, int begin, int end) {
+        OwnedVector<float> &y = series[static_cast<std::size_t>(thread)];
+        if (y.size() < T) y = OwnedVector<float>(T);
+        for (int j = begin; j < end && !estimate_failed; ++j) {
+            const std::int64_t v = block.first + j;
+            if (!voxel_in_mask(v)) continue;  // voxels outside the mask keep the white-noise values
+            for (std::int64_t t = 0; t < T; ++t) y[t] = block.data[t * block.count + j];
+            if (GLM_calculate_AR_coefficient(static_cast<int>(T), y.get(), order, auto_cor[v])) estimate_failed = true;
         }
-        for (int j = 0; j < n; ++j) {
-            const std::int64_t v = f + j;
-            if (voxel_in_mask(v)) {  // voxels outside the mask keep the white-noise values
-                for (std::int64_t t = 0; t < T; ++t) series[t] = block[t * n + j];
-                if (GLM_calculate_AR_coefficient(static_cast<int>(T), series.get(), order, auto_cor[v])) return 1;
-            }
-            if (progress.due(v)) {
-                if (order == 1)
-                    std::printf("\rComputing %d AR map, %d percent done", order, progress.percent(v));
-                else
-                    std::printf("\rComputing %d AR maps, %d percent done", order, progress.percent(v));
-                std::fflush(stdout);
-            }
-        }
-        f += n;
-    }
+    });
+    if (estimate_failed) return 1;
     std::printf("\n\n");
 
     if (smooth_AR_maps()) return 1;

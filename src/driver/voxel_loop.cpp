@@ -2,12 +2,14 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "driver/ar_maps.h"
+#include "driver/block_pass.h"
 #include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
@@ -31,15 +33,6 @@ float **Z_map = nullptr;
 std::int16_t *nAR_map = nullptr;
 
 namespace {
-
-// Prints "\r %d percent done" with the share of voxels done when v is a
-// multiple of the progress step. Volumes of fewer than 100 voxels have no
-// whole-percent step; they report every voxel.
-void report_progress(int v, int step, int nvoxels) {
-    if (step > 0 && v % step != 0) return;
-    std::printf("\r %d percent done", static_cast<int>(100LL * v / nvoxels));
-    std::fflush(stdout);
-}
 
 // Truncates toward zero and keeps the value inside the 16-bit range.
 std::int16_t to_short(float value) {
@@ -122,14 +115,30 @@ void set_neutral(int v, int nconditions) {
     }
 }
 
+// Working storage of one thread of the voxel loop.
+struct ThreadStorage {
+    OwnedVector<float> y, fit, raw, coefficients;
+    int singular = 0;  // voxels whose weighted design was singular
+    void size(int T, int ar_order) {
+        if (y.size() < T) y = OwnedVector<float>(T), fit = OwnedVector<float>(T), raw = OwnedVector<float>(T);
+        if (coefficients.size() < ar_order + 1) coefficients = OwnedVector<float>(ar_order + 1);
+    }
+};
+
+// The coefficients of voxel v's whitening filter: its AR map values (white
+// noise without an AR model).
+void filter_coefficients(std::int64_t v, float *coefficients) {
+    const int p = GLM_input.AR_order;
+    coefficients[0] = 1.0f;
+    for (int k = 1; k <= p; ++k) coefficients[k] = auto_cor ? auto_cor[v][k] : 0.0f;
+}
+
 // The tests of re-weighted fits are calibrated on null series drawn from the
 // data's own standardised residuals: a first pass over all voxels collects
-// them from each voxel's unweighted fit (whitened as the voxel will be). An
-// analysis without residual variance keeps the uncalibrated tests.
-int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y, OwnedVector<float> &fit,
-                               OwnedVector<float> &coefficients) {
-    const RunEntry &first = file_list_root;
-    const int V = first.nx * first.ny * first.nz;
+// them from each voxel's unweighted fit (whitened as the voxel will be), in
+// voxel order whatever the number of threads. An analysis without residual
+// variance keeps the uncalibrated tests.
+int calibrate_reweighted_tests(std::vector<ThreadStorage> &storage) {
     const int T = GLM.ntime;
     const int ar_order = GLM_input.AR_order;
     ResidualPool pool(100000);
@@ -138,28 +147,121 @@ int calibrate_reweighted_tests(OwnedVector<float> &block, OwnedVector<float> &y,
     float *band = GLM_input.preGLM_frequency_band;
     const float low = band[0], high = band[1], phase = GLM_input.preGLM_phase_shift;
     band[0] = band[1] = GLM_input.preGLM_phase_shift = 0.0f;
-    for (int f = 0, n = 0; f < V; f += n) {
-        if (read_block_vector(block.get(), f, &n)) std::exit(1);
-        for (int j = 0; j < n; ++j) {
-            if (!voxel_in_mask(f + j)) continue;
-            for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
-            GLM_Update_Weights(T, y.get());
-            if (ar_order > 0)
-                for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[f + j][k];
-            std::int16_t order;
-            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &order) ||
-                GLM_PreFilter(0, T, y.get())) {
-                band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
-                return 1;
+    std::atomic<bool> failed{false};
+    std::vector<int> counts(static_cast<std::size_t>(BLOCK_SIZE < file_list_root.nx * file_list_root.ny * file_list_root.nz
+                                                         ? BLOCK_SIZE
+                                                         : file_list_root.nx * file_list_root.ny * file_list_root.nz));
+    // Each voxel's standardised residuals take the place of its data in the
+    // block; after the block they go into the pool voxel by voxel.
+    for_each_block(analysis_pool(), T, nullptr,
+        [&](int thread, const VoxelBlock &block, int begin, int end) {
+            ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
+            GLM_prepare_fit_context();
+            for (int j = begin; j < end; ++j) {
+                const std::int64_t v = block.first + j;
+                counts[static_cast<std::size_t>(j)] = 0;
+                if (!voxel_in_mask(v) || failed) continue;
+                float *y = s.y.get();
+                for (int tau = 0; tau < T; ++tau) y[tau] = block.data[static_cast<std::int64_t>(tau) * block.count + j];
+                GLM_Update_Weights(T, y);
+                filter_coefficients(v, s.coefficients.get());
+                std::int16_t order;
+                if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &order) ||
+                    GLM_PreFilter(0, T, y)) {
+                    failed = true;
+                    continue;
+                }
+                float variance;
+                GLMInternal_fit_data(T, y, s.fit.get(), &variance);
+                if (fit_context.singular_fit) continue;
+                const int k = ResidualPool::standardised_residuals(s.raw.get());
+                for (int i = 0; i < k; ++i) block.data[static_cast<std::int64_t>(i) * block.count + j] = s.raw[i];
+                counts[static_cast<std::size_t>(j)] = k;
             }
-            float variance;
-            GLMInternal_fit_data(T, y.get(), fit.get(), &variance);
-            if (!fit_context.singular_fit) pool.add_fit();
+        },
+        [&](const VoxelBlock &block) {
+            for (int j = 0; j < block.count; ++j)
+                for (int i = 0; i < counts[static_cast<std::size_t>(j)]; ++i)
+                    pool.add(block.data[static_cast<std::int64_t>(i) * block.count + j]);
+        });
+    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
+    if (failed) return 1;
+    if (GLM_calibrate_reweighted_tests(pool, 8000, analysis_pool())) GLM_clear_reweighted_calibration();
+    return 0;
+}
+
+// Fits voxel v (its series in the block at column j) in this thread's fit
+// context as a single series, fills its entries of the maps and, with
+// residues, puts its residue series in place of its data. False when a
+// called operation failed (it has printed why).
+bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, int nconditions, int percent_change,
+               const float *baseline_weights, bool residues) {
+    const std::int64_t v = block.first + j;
+    const int T = GLM.ntime;
+    const int ar_order = GLM_input.AR_order;
+    float *y = s.y.get(), *fit = s.fit.get(), *raw = s.raw.get();
+    float *column = block.data + j;
+    const std::int64_t pitch = block.count;
+    for (int tau = 0; tau < T; ++tau) y[tau] = column[tau * pitch];
+
+    GLM_Update_Weights(T, y);
+    filter_coefficients(v, s.coefficients.get());
+    if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &nAR_map[v])) return false;
+
+    float variance = 0.0f, baseline = 0.0f;
+    if (residues)
+        for (int tau = 0; tau < T; ++tau) raw[tau] = y[tau];
+    if (baseline_weights) {
+        // The level of the unfiltered series (the filter may remove it).
+        double sum = 0.0;
+        for (int tau = 0; tau < T; ++tau) sum += static_cast<double>(baseline_weights[tau]) * y[tau];
+        baseline = static_cast<float>(sum);
+    }
+    if (GLM_PreFilter(0, T, y)) return false;
+    GLM_fit_data(T, y, fit, &variance);
+    if (!baseline_weights) baseline = GLM_compute_baseline();
+    if (fit_context.singular_fit) ++s.singular;
+
+    const float sigma = std::sqrt(variance);
+    av_sigma_map[0][v] = baseline;
+    av_sigma_map[1][v] = sigma;
+    av_sigma_map[2][v] = sigma != 0.0f ? baseline / sigma : 0.0f;
+
+    for (int c = 0; c < nconditions; ++c) {
+        float F = 0.0f, t, p, p_corrected, effect, standard_error;
+        if (GLM_calculate_F(T, variance, resels, c, &F, &t, &p, &p_corrected, &effect, &standard_error)) return false;
+        float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? p : p_corrected));
+        if (t < 0.0f) P = -P;
+        P_map[c][v] = P;
+        T_map[c][v] = t;
+        if (Z_map) Z_map[c][v] = z_statistic(F, t, fit_context.DOF, GLM.condition_nrows[c]);
+        if (percent_change) {
+            if (baseline == 0.0f) {
+                effect = standard_error = 0.0f;
+            } else {
+                effect *= 100.0f / std::fabs(baseline);
+                standard_error *= 100.0f / std::fabs(baseline);
+            }
+        }
+        S_map[c][v] = effect / S_divisor;
+        dS_map[c][v] = standard_error / S_divisor;
+    }
+
+    if (residues) {
+        // Data minus the fitted model: fit holds design_unmasked x effect_size
+        // of this very fit (unwhitened, unfiltered). With the before-fit band
+        // the residue is filtered like the data that were fitted.
+        for (int tau = 0; tau < T; ++tau) y[tau] = raw[tau] - fit[tau];
+        if (baseline_weights) GLMInternal_filter_masked(y);
+        GLM_FrequencyFilter(1, T, y);
+        // The voxel's input values are no longer needed: its residues take their place.
+        for (int tau = 0; tau < T; ++tau) {
+            float value = y[tau];
+            if (percent_change) value = baseline == 0.0f ? 0.0f : (value / baseline) * 10000.0f;
+            column[tau * pitch] = value;
         }
     }
-    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
-    if (GLM_calibrate_reweighted_tests(pool, 8000)) GLM_clear_reweighted_calibration();
-    return 0;
+    return true;
 }
 
 }  // namespace
@@ -169,13 +271,12 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
     const RunEntry &first = file_list_root;
     const int V = first.nx * first.ny * first.nz;
     const int T = GLM.ntime;
-    const int ar_order = GLM_input.AR_order;
 
     allocate_maps(nconditions, V);
-    OwnedVector<float> block(static_cast<std::int64_t>(BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
-    OwnedVector<float> y(T), fit(T), raw(T), baseline_weights(T), coefficients(ar_order + 1);
-    for (int k = 0; k <= ar_order; ++k) coefficients[k] = 0.0f;
-    const int step = V / 100;
+    WorkerPool &pool = analysis_pool();
+    std::vector<ThreadStorage> storage(static_cast<std::size_t>(pool.threads()));
+    for (ThreadStorage &s : storage) s.size(T, GLM_input.AR_order);
+    OwnedVector<float> baseline_weights(T);
     const bool prefilter = GLM_prefilter_active();
     if (prefilter && GLM_unweighted_baseline_weights(baseline_weights.get())) {
         std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
@@ -185,88 +286,37 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
     ResidueWriter residue;
     if (residue.open(residue_mode, T, V)) return 1;
 
-    if (GLM_input.noise_model == NOISE_IWLS && nconditions > 0 && calibrate_reweighted_tests(block, y, fit, coefficients))
-        return 1;
+    if (GLM_input.noise_model == NOISE_IWLS && nconditions > 0 && calibrate_reweighted_tests(storage)) return 1;
 
-    int singular_voxels = 0;
-    for (int f = 0, n = 0; f < V; f += n) {
-        if (read_block_vector(block.get(), f, &n)) std::exit(1);
-        for (int j = 0; j < n; ++j) {
-            const int v = f + j;
-            if (!voxel_in_mask(v)) {
-                set_neutral(v, nconditions);
+    VoxelProgress progress(V, [V](std::int64_t v) {
+        std::printf("\r %d percent done", static_cast<int>(100LL * v / V));
+        std::fflush(stdout);
+    });
+    std::atomic<bool> failed{false};
+    const float *weights = prefilter ? baseline_weights.get() : nullptr;
+    for_each_block(pool, T, &progress,
+        [&](int thread, const VoxelBlock &block, int begin, int end) {
+            ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
+            GLM_prepare_fit_context();
+            for (int j = begin; j < end && !failed; ++j) {
+                const std::int64_t v = block.first + j;
+                if (voxel_in_mask(v)) {
+                    if (!fit_voxel(s, block, j, nconditions, percent_change, weights, residue.active())) failed = true;
+                    continue;
+                }
+                set_neutral(static_cast<int>(v), nconditions);
                 if (residue.active())
-                    for (int tau = 0; tau < T; ++tau) block[static_cast<std::int64_t>(tau) * n + j] = 0.0f;
-                report_progress(v, step, V);
-                continue;
+                    for (int tau = 0; tau < T; ++tau) block.data[static_cast<std::int64_t>(tau) * block.count + j] = 0.0f;
             }
-            for (int tau = 0; tau < T; ++tau) y[tau] = block[static_cast<std::int64_t>(tau) * n + j];
-
-            GLM_Update_Weights(T, y.get());
-            if (ar_order > 0)
-                for (int k = 0; k <= ar_order; ++k) coefficients[k] = auto_cor[v][k];
-            if (GLM_calculate_whitening_filter(ar_order + 1, coefficients.get(), &nAR_map[v])) return 1;
-
-            float variance = 0.0f, baseline = 0.0f;
-            if (residue.active())
-                for (int tau = 0; tau < T; ++tau) raw[tau] = y[tau];
-            if (prefilter) {
-                // The level of the unfiltered series (the filter may remove it).
-                double sum = 0.0;
-                for (int tau = 0; tau < T; ++tau) sum += static_cast<double>(baseline_weights[tau]) * y[tau];
-                baseline = static_cast<float>(sum);
-            }
-            if (GLM_PreFilter(0, T, y.get())) return 1;
-            GLM_fit_data(T, y.get(), fit.get(), &variance);
-            if (!prefilter) baseline = GLM_compute_baseline();
-            if (fit_context.singular_fit) ++singular_voxels;
-
-            const float sigma = std::sqrt(variance);
-            av_sigma_map[0][v] = baseline;
-            av_sigma_map[1][v] = sigma;
-            av_sigma_map[2][v] = sigma != 0.0f ? baseline / sigma : 0.0f;
-
-            for (int c = 0; c < nconditions; ++c) {
-                float F = 0.0f, t, p, p_corrected, effect, standard_error;
-                if (GLM_calculate_F(T, variance, resels, c, &F, &t, &p, &p_corrected, &effect, &standard_error))
-                    return 1;
-                float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? p : p_corrected));
-                if (t < 0.0f) P = -P;
-                P_map[c][v] = P;
-                T_map[c][v] = t;
-                if (Z_map) Z_map[c][v] = z_statistic(F, t, fit_context.DOF, GLM.condition_nrows[c]);
-                if (percent_change) {
-                    if (baseline == 0.0f) {
-                        effect = standard_error = 0.0f;
-                    } else {
-                        effect *= 100.0f / std::fabs(baseline);
-                        standard_error *= 100.0f / std::fabs(baseline);
-                    }
-                }
-                S_map[c][v] = effect / S_divisor;
-                dS_map[c][v] = standard_error / S_divisor;
-            }
-
-            if (residue.active()) {
-                // Data minus the fitted model: fit holds design_unmasked x effect_size
-                // of this very fit (unwhitened, unfiltered). With the before-fit band
-                // the residue is filtered like the data that were fitted.
-                for (int tau = 0; tau < T; ++tau) y[tau] = raw[tau] - fit[tau];
-                if (prefilter) GLMInternal_filter_masked(y.get());
-                GLM_FrequencyFilter(1, T, y.get());
-                // The voxel's input values are no longer needed: its residues take their place.
-                for (int tau = 0; tau < T; ++tau) {
-                    float value = y[tau];
-                    if (percent_change) value = baseline == 0.0f ? 0.0f : (value / baseline) * 10000.0f;
-                    block[static_cast<std::int64_t>(tau) * n + j] = value;
-                }
-            }
-            report_progress(v, step, V);
-        }
-        if (residue.active()) residue.write_block(block.get(), f, n);
-    }
+        },
+        [&](const VoxelBlock &block) {
+            if (residue.active() && !failed) residue.write_block(block.data, static_cast<int>(block.first), block.count);
+        });
+    if (failed) return 1;
     residue.close();
     GLM_clear_reweighted_calibration();
+    int singular_voxels = 0;
+    for (const ThreadStorage &s : storage) singular_voxels += s.singular;
 
     if (Verbose) {
         std::printf("\n\nResults output to files.\n");

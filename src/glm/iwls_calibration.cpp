@@ -5,6 +5,7 @@
 #include "glm/iwls_calibration.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
+#include "numerics/worker_pool.h"
 
 std::uint64_t ResidualPool::next() {
     // splitmix64
@@ -24,32 +26,39 @@ std::uint64_t ResidualPool::next() {
     return z ^ (z >> 31);
 }
 
-void ResidualPool::add_fit() {
+int ResidualPool::standardised_residuals(float *out) {
     // Each voxel's residuals are divided by a robust scale of their own (the
     // median absolute residual, 0.6745 sigma for Gaussian noise), so that the
     // pool mixes voxels of different noise levels without mixing scales, and
     // a voxel's outliers do not shrink its other residuals.
+    const FitContext &f = fit_context;
     const int nt = GLM.ntime;
-    scratch_.clear();
+    thread_local std::vector<float> scratch;
+    scratch.clear();
     for (int t = 0; t < nt; ++t)
-        if (GLM.include[t]) scratch_.push_back(std::fabs(fit_context.residue[t]));
-    if (scratch_.empty()) return;
-    const std::size_t middle = scratch_.size() / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(middle), scratch_.end());
-    const double scale = scratch_[middle] / 0.6745;
-    if (!(scale > 0.0)) return;
+        if (GLM.include[t]) scratch.push_back(std::fabs(f.residue[t]));
+    if (scratch.empty()) return 0;
+    const std::size_t middle = scratch.size() / 2;
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(middle), scratch.end());
+    const double scale = scratch[middle] / 0.6745;
+    if (!(scale > 0.0)) return 0;
+    int count = 0;
     for (int t = 0; t < nt; ++t) {
         if (!GLM.include[t]) continue;
-        const double room = 1.0 - fit_context.leverage[t];
+        const double room = 1.0 - f.leverage[t];
         if (!(room > 1e-3)) continue;  // a point the fit passes through tells nothing of the noise
-        const float value = static_cast<float>(fit_context.residue[t] / (scale * std::sqrt(room)));
-        ++seen_;
-        if (count_ < capacity_) {
-            values_[count_++] = value;
-        } else {
-            const std::uint64_t j = next() % seen_;
-            if (j < static_cast<std::uint64_t>(capacity_)) values_[static_cast<std::int64_t>(j)] = value;
-        }
+        out[count++] = static_cast<float>(f.residue[t] / (scale * std::sqrt(room)));
+    }
+    return count;
+}
+
+void ResidualPool::add(float value) {
+    ++seen_;
+    if (count_ < capacity_) {
+        values_[count_++] = value;
+    } else {
+        const std::uint64_t j = next() % seen_;
+        if (j < static_cast<std::uint64_t>(capacity_)) values_[static_cast<std::int64_t>(j)] = value;
     }
 }
 
@@ -108,29 +117,62 @@ void GLM_clear_reweighted_calibration() {
     GLM_set_reweighted_dof(0.0f);
 }
 
-int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries) {
+int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries, WorkerPool &workers) {
     GLM_clear_reweighted_calibration();
     const int nt = GLM.ntime, nc = GLM.nconditions, p = GLM_input.AR_order;
     if (pool.size() == 0 || nc == 0) return 1;
     std::printf("Calibrating the iWLS tests on %d null series ...\n", nseries);
-    std::vector<float> y(nt), fit(nt), coefficients(p + 1, 0.0f);
-    coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
+    // Series are drawn a batch at a time, in one sequence, and fitted on all
+    // threads; each keeps its statistics in its own slot.
+    constexpr int kBatch = 512;
+    std::vector<float> series(static_cast<std::size_t>(kBatch) * nt);
+    std::vector<float> statistics(static_cast<std::size_t>(kBatch) * nc);
+    std::vector<char> usable(kBatch);
+    struct Work {
+        std::vector<float> y, fit, coefficients;
+    };
+    std::vector<Work> work(static_cast<std::size_t>(workers.threads()));
+    std::atomic<bool> failed{false};
     std::vector<std::vector<float>> F(nc);
-    std::int16_t order;
-    for (int s = 0; s < nseries; ++s) {
-        for (int t = 0; t < nt; ++t)
-            y[t] = GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
-        GLM_Update_Weights(nt, y.data());
-        if (GLM_calculate_whitening_filter(p + 1, coefficients.data(), &order) || GLM_PreFilter(0, nt, y.data()))
-            return 1;
-        float variance;
-        GLM_fit_data(nt, y.data(), fit.data(), &variance);
-        if (variance == 0.0f || fit_context.singular_fit) continue;
-        for (int c = 0; c < nc; ++c) {
-            float v[6];
-            if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) return 1;
-            F[c].push_back(v[0]);
-        }
+    for (int start = 0; start < nseries; start += kBatch) {
+        const int count = nseries - start < kBatch ? nseries - start : kBatch;
+        for (int s = 0; s < count; ++s)
+            for (int t = 0; t < nt; ++t)
+                series[static_cast<std::size_t>(s) * nt + t] =
+                    GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
+        workers.run(count, [&](int thread, std::int64_t s) {
+            Work &w = work[static_cast<std::size_t>(thread)];
+            if (w.y.empty()) {
+                w.y.resize(nt), w.fit.resize(nt), w.coefficients.assign(p + 1, 0.0f);
+                w.coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
+            }
+            usable[s] = 0;
+            GLM_prepare_fit_context();
+            std::copy_n(&series[static_cast<std::size_t>(s) * nt], nt, w.y.data());
+            GLM_Update_Weights(nt, w.y.data());
+            std::int16_t order;
+            if (GLM_calculate_whitening_filter(p + 1, w.coefficients.data(), &order) ||
+                GLM_PreFilter(0, nt, w.y.data())) {
+                failed = true;
+                return;
+            }
+            float variance;
+            GLM_fit_data(nt, w.y.data(), w.fit.data(), &variance);
+            if (variance == 0.0f || fit_context.singular_fit) return;
+            for (int c = 0; c < nc; ++c) {
+                float v[6];
+                if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) {
+                    failed = true;
+                    return;
+                }
+                statistics[static_cast<std::size_t>(s) * nc + c] = v[0];
+            }
+            usable[s] = 1;
+        });
+        if (failed) return 1;
+        for (int s = 0; s < count; ++s)
+            if (usable[s])
+                for (int c = 0; c < nc; ++c) F[c].push_back(statistics[static_cast<std::size_t>(s) * nc + c]);
     }
     if (F[0].size() < 100) return 1;
     std::vector<float> scales(nc, 1.0f);
