@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "driver/ar_maps.h"
@@ -13,6 +14,7 @@
 #include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
+#include "driver/residue_file.h"
 #include "driver/runs.h"
 #include "glm/ar_model.h"
 #include "glm/fit.h"
@@ -20,6 +22,7 @@
 #include "glm/iwls_calibration.h"
 #include "glm/reports.h"
 #include "glm/statistics.h"
+#include "glm/voxel_fit.h"
 #include "glm/z_score.h"
 #include "numerics/arrays.h"
 #include "numerics/temp_files.h"
@@ -33,67 +36,6 @@ float **Z_map = nullptr;
 std::int16_t *nAR_map = nullptr;
 
 namespace {
-
-// Truncates toward zero and keeps the value inside the 16-bit range.
-std::int16_t to_short(float value) {
-    if (!(value == value)) return 0;
-    if (value >= 32767.0f) return 32767;
-    if (value <= -32768.0f) return -32768;
-    return static_cast<std::int16_t>(static_cast<int>(value));
-}
-
-// The residue volume holds voxel v at time point tau at byte H + (tau V + v) s.
-// A block's residues are kept in the block buffer in the same tau-major order,
-// so that each time point's values of the block go out in one write.
-class ResidueWriter {
-public:
-    int open(int mode, int ntime, int nvoxels) {
-        mode_ = mode;
-        if (mode == 0) return 0;
-        ntime_ = ntime;
-        nvoxels_ = nvoxels;
-        sample_size_ = mode == 1 ? 2 : 4;
-        header_bytes_ = GLM_input.output_format ? 352 : 0;
-        std::printf("Initializing residue file ...");
-        if (open_output_file(mode == 1 ? -1 : 0, ntime, "residue", &stream_)) return 1;
-        return 0;
-    }
-    bool active() const { return mode_ != 0; }
-
-    // Writes the residues of voxels first .. first + n - 1, stored at values[tau * n + j].
-    void write_block(const float *values, int first, int n) {
-        if (mode_ == 1) shorts_.resize(n);
-        for (int tau = 0; tau < ntime_; ++tau) {
-            const off_t position =
-                header_bytes_ + (static_cast<off_t>(tau) * nvoxels_ + first) * static_cast<off_t>(sample_size_);
-            const float *row = values + static_cast<std::int64_t>(tau) * n;
-            bool ok = fseeko(stream_, position, SEEK_SET) == 0;
-            if (ok && mode_ == 1) {
-                for (int j = 0; j < n; ++j) shorts_[j] = to_short(row[j]);
-                ok = std::fwrite(shorts_.data(), 2, n, stream_) == static_cast<std::size_t>(n);
-            } else if (ok) {
-                ok = std::fwrite(row, 4, n, stream_) == static_cast<std::size_t>(n);
-            }
-            if (!ok) {
-                std::printf("Error writing the fMRI output file.\n");
-                std::exit(1);
-            }
-        }
-    }
-
-    void close() {
-        if (stream_ && !close_output(stream_)) {
-            std::printf("Error writing the fMRI output file.\n");
-            std::exit(1);
-        }
-        stream_ = nullptr;
-    }
-
-private:
-    int mode_ = 0, ntime_ = 0, nvoxels_ = 0, sample_size_ = 4, header_bytes_ = 0;
-    std::FILE *stream_ = nullptr;
-    std::vector<std::int16_t> shorts_;
-};
 
 void allocate_maps(int nconditions, int nvoxels) {
     av_sigma_map = float_matrix(3, nvoxels);
@@ -117,11 +59,20 @@ void set_neutral(int v, int nconditions) {
 
 // Working storage of one thread of the voxel loop.
 struct ThreadStorage {
-    OwnedVector<float> y, fit, raw, coefficients;
+    OwnedVector<float> y, fit, raw, coefficients, tile, fitted;
+    std::unique_ptr<TileFitter> fitter;
+    const VoxelFitPlan *plan = nullptr;
     int singular = 0;  // voxels whose weighted design was singular
     void size(int T, int ar_order) {
         if (y.size() < T) y = OwnedVector<float>(T), fit = OwnedVector<float>(T), raw = OwnedVector<float>(T);
+        if (tile.size() < static_cast<std::int64_t>(T) * kLanes)
+            tile = OwnedVector<float>(static_cast<std::int64_t>(T) * kLanes),
+            fitted = OwnedVector<float>(static_cast<std::int64_t>(T) * kLanes);
         if (coefficients.size() < ar_order + 1) coefficients = OwnedVector<float>(ar_order + 1);
+    }
+    TileFitter &fitter_for(const VoxelFitPlan &p) {
+        if (!fitter || plan != &p) fitter = std::make_unique<TileFitter>(p), plan = &p;
+        return *fitter;
     }
 };
 
@@ -133,108 +84,61 @@ void filter_coefficients(std::int64_t v, float *coefficients) {
     for (int k = 1; k <= p; ++k) coefficients[k] = auto_cor ? auto_cor[v][k] : 0.0f;
 }
 
-// The tests of re-weighted fits are calibrated on null series drawn from the
-// data's own standardised residuals: a first pass over all voxels collects
-// them from each voxel's unweighted fit (whitened as the voxel will be), in
-// voxel order whatever the number of threads. An analysis without residual
-// variance keeps the uncalibrated tests.
-int calibrate_reweighted_tests(std::vector<ThreadStorage> &storage) {
-    const int T = GLM.ntime;
-    const int ar_order = GLM_input.AR_order;
-    ResidualPool pool(100000);
-    // The noise is drawn before the before-fit band filter, which the null
-    // series then pass like the data: the residuals come from unfiltered fits.
-    float *band = GLM_input.preGLM_frequency_band;
-    const float low = band[0], high = band[1], phase = GLM_input.preGLM_phase_shift;
-    band[0] = band[1] = GLM_input.preGLM_phase_shift = 0.0f;
-    std::atomic<bool> failed{false};
-    std::vector<int> counts(static_cast<std::size_t>(BLOCK_SIZE < file_list_root.nx * file_list_root.ny * file_list_root.nz
-                                                         ? BLOCK_SIZE
-                                                         : file_list_root.nx * file_list_root.ny * file_list_root.nz));
-    // Each voxel's standardised residuals take the place of its data in the
-    // block; after the block they go into the pool voxel by voxel.
-    for_each_block(analysis_pool(), T, nullptr,
-        [&](int thread, const VoxelBlock &block, int begin, int end) {
-            ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
-            GLM_prepare_fit_context();
-            for (int j = begin; j < end; ++j) {
-                const std::int64_t v = block.first + j;
-                counts[static_cast<std::size_t>(j)] = 0;
-                if (!voxel_in_mask(v) || failed) continue;
-                float *y = s.y.get();
-                for (int tau = 0; tau < T; ++tau) y[tau] = block.data[static_cast<std::int64_t>(tau) * block.count + j];
-                GLM_Update_Weights(T, y);
-                filter_coefficients(v, s.coefficients.get());
-                std::int16_t order;
-                if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &order) ||
-                    GLM_PreFilter(0, T, y)) {
-                    failed = true;
-                    continue;
+const float kWhiteNoise[1] = {1.0f};
+
+// The voxels of one tile: up to kLanes block columns. A tile of kLanes
+// neighbouring columns is fitted where it lies in the block; otherwise the
+// columns are copied side by side (an incomplete tile repeats its first
+// column), passing the before-fit band filter on the way when it is set.
+struct Tile {
+    int count = 0;
+    int column[kLanes];
+    const float *y = nullptr;
+    std::int64_t pitch = 0;
+    const float *coefficients[kLanes];
+
+    void gather(const VoxelBlock &block, ThreadStorage &s, bool prefilter) {
+        const int T = GLM.ntime;
+        const bool contiguous = count == kLanes && column[kLanes - 1] - column[0] == kLanes - 1;
+        if (contiguous && !prefilter) {
+            y = block.data + column[0];
+            pitch = block.count;
+        } else {
+            float *series = s.y.get(), *tile = s.tile.get();
+            for (int l = 0; l < kLanes; ++l)
+                if (l < count) {
+                    const float *in = block.data + column[l];
+                    for (int t = 0; t < T; ++t) series[t] = in[static_cast<std::int64_t>(t) * block.count];
+                    if (prefilter) GLMInternal_filter_masked(series);
+                    for (int t = 0; t < T; ++t) tile[t * kLanes + l] = series[t];
+                } else {
+                    for (int t = 0; t < T; ++t) tile[t * kLanes + l] = tile[t * kLanes];
                 }
-                float variance;
-                GLMInternal_fit_data(T, y, s.fit.get(), &variance);
-                if (fit_context.singular_fit) continue;
-                const int k = ResidualPool::standardised_residuals(s.raw.get());
-                for (int i = 0; i < k; ++i) block.data[static_cast<std::int64_t>(i) * block.count + j] = s.raw[i];
-                counts[static_cast<std::size_t>(j)] = k;
-            }
-        },
-        [&](const VoxelBlock &block) {
-            for (int j = 0; j < block.count; ++j)
-                for (int i = 0; i < counts[static_cast<std::size_t>(j)]; ++i)
-                    pool.add(block.data[static_cast<std::int64_t>(i) * block.count + j]);
-        });
-    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
-    if (failed) return 1;
-    if (GLM_calibrate_reweighted_tests(pool, 8000, analysis_pool())) GLM_clear_reweighted_calibration();
-    return 0;
-}
-
-// Fits voxel v (its series in the block at column j) in this thread's fit
-// context as a single series, fills its entries of the maps and, with
-// residues, puts its residue series in place of its data. False when a
-// called operation failed (it has printed why).
-bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, int nconditions, int percent_change,
-               const float *baseline_weights, bool residues) {
-    const std::int64_t v = block.first + j;
-    const int T = GLM.ntime;
-    const int ar_order = GLM_input.AR_order;
-    float *y = s.y.get(), *fit = s.fit.get(), *raw = s.raw.get();
-    float *column = block.data + j;
-    const std::int64_t pitch = block.count;
-    for (int tau = 0; tau < T; ++tau) y[tau] = column[tau * pitch];
-
-    GLM_Update_Weights(T, y);
-    filter_coefficients(v, s.coefficients.get());
-    if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &nAR_map[v])) return false;
-
-    float variance = 0.0f, baseline = 0.0f;
-    if (residues)
-        for (int tau = 0; tau < T; ++tau) raw[tau] = y[tau];
-    if (baseline_weights) {
-        // The level of the unfiltered series (the filter may remove it).
-        double sum = 0.0;
-        for (int tau = 0; tau < T; ++tau) sum += static_cast<double>(baseline_weights[tau]) * y[tau];
-        baseline = static_cast<float>(sum);
+            y = tile;
+            pitch = kLanes;
+        }
+        for (int l = 0; l < kLanes; ++l) {
+            const std::int64_t v = block.first + column[l < count ? l : 0];
+            coefficients[l] = auto_cor && GLM_input.AR_order > 0 ? auto_cor[v] : kWhiteNoise;
+        }
     }
-    if (GLM_PreFilter(0, T, y)) return false;
-    GLM_fit_data(T, y, fit, &variance);
-    if (!baseline_weights) baseline = GLM_compute_baseline();
-    if (fit_context.singular_fit) ++s.singular;
+};
 
+// Fills voxel v's entries of the maps from its fit.
+void store_maps(std::int64_t v, float baseline, float variance, float dof, const ConditionTest *tests, int nconditions,
+                int percent_change) {
     const float sigma = std::sqrt(variance);
     av_sigma_map[0][v] = baseline;
     av_sigma_map[1][v] = sigma;
     av_sigma_map[2][v] = sigma != 0.0f ? baseline / sigma : 0.0f;
-
     for (int c = 0; c < nconditions; ++c) {
-        float F = 0.0f, t, p, p_corrected, effect, standard_error;
-        if (GLM_calculate_F(T, variance, resels, c, &F, &t, &p, &p_corrected, &effect, &standard_error)) return false;
-        float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? p : p_corrected));
-        if (t < 0.0f) P = -P;
+        const ConditionTest &r = tests[c];
+        float P = static_cast<float>(-std::log10(GLM_input.multiple_comparisons == 0 ? r.p : r.p_corrected));
+        if (r.t < 0.0f) P = -P;
         P_map[c][v] = P;
-        T_map[c][v] = t;
-        if (Z_map) Z_map[c][v] = z_statistic(F, t, fit_context.DOF, GLM.condition_nrows[c]);
+        T_map[c][v] = r.t;
+        if (Z_map) Z_map[c][v] = z_statistic(r.F, r.t, dof, GLM.condition_nrows[c]);
+        float effect = r.effect, standard_error = r.standard_error;
         if (percent_change) {
             if (baseline == 0.0f) {
                 effect = standard_error = 0.0f;
@@ -246,22 +150,185 @@ bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, int nconditions
         S_map[c][v] = effect / S_divisor;
         dS_map[c][v] = standard_error / S_divisor;
     }
+}
 
-    if (residues) {
-        // Data minus the fitted model: fit holds design_unmasked x effect_size
-        // of this very fit (unwhitened, unfiltered). With the before-fit band
-        // the residue is filtered like the data that were fitted.
-        for (int tau = 0; tau < T; ++tau) y[tau] = raw[tau] - fit[tau];
-        if (baseline_weights) GLMInternal_filter_masked(y);
-        GLM_FrequencyFilter(1, T, y);
-        // The voxel's input values are no longer needed: its residues take their place.
-        for (int tau = 0; tau < T; ++tau) {
-            float value = y[tau];
-            if (percent_change) value = baseline == 0.0f ? 0.0f : (value / baseline) * 10000.0f;
-            column[tau * pitch] = value;
-        }
+// The residue of a voxel: its data minus the fitted model (fit: the
+// unmasked design times the coefficients, unwhitened and unfiltered). With
+// the before-fit band it is filtered like the data that were fitted; then
+// the residue band; it takes the place of the data in the block.
+void store_residue(float *column, std::int64_t pitch, const float *fit, std::int64_t fit_pitch, float *series,
+                   bool prefilter, int percent_change, float baseline) {
+    const int T = GLM.ntime;
+    for (int t = 0; t < T; ++t) series[t] = column[t * pitch] - fit[t * fit_pitch];
+    if (prefilter) GLMInternal_filter_masked(series);
+    GLM_FrequencyFilter(1, T, series);
+    for (int t = 0; t < T; ++t) {
+        float value = series[t];
+        if (percent_change) value = baseline == 0.0f ? 0.0f : (value / baseline) * 10000.0f;
+        column[t * pitch] = value;
     }
+}
+
+// The level of the unfiltered series y (with the before-fit band, which may
+// remove it) from the baseline weights.
+float weighted_baseline(const float *weights, const float *y, std::int64_t pitch) {
+    double sum = 0.0;
+    for (int t = 0; t < GLM.ntime; ++t) sum += static_cast<double>(weights[t]) * y[t * pitch];
+    return static_cast<float>(sum);
+}
+
+struct LoopSettings {
+    int nconditions, percent_change;
+    const float *baseline_weights;  // with the before-fit band
+    bool residues;
+};
+
+// Fits voxel v (its series in the block at column j) in this thread's fit
+// context as a single series. False when a called operation failed (it has
+// printed why).
+bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, const LoopSettings &set) {
+    const std::int64_t v = block.first + j;
+    const int T = GLM.ntime;
+    const int ar_order = GLM_input.AR_order;
+    float *y = s.y.get(), *fit = s.fit.get();
+    float *column = block.data + j;
+    const std::int64_t pitch = block.count;
+    for (int tau = 0; tau < T; ++tau) y[tau] = column[tau * pitch];
+
+    GLM_Update_Weights(T, y);
+    filter_coefficients(v, s.coefficients.get());
+    if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &nAR_map[v])) return false;
+    float variance = 0.0f;
+    float baseline = set.baseline_weights ? weighted_baseline(set.baseline_weights, y, 1) : 0.0f;
+    if (GLM_PreFilter(0, T, y)) return false;
+    GLM_fit_data(T, y, fit, &variance);
+    if (!set.baseline_weights) baseline = GLM_compute_baseline();
+    if (fit_context.singular_fit) ++s.singular;
+
+    ConditionTest tests[MAX_CONDITIONS];
+    for (int c = 0; c < set.nconditions; ++c) {
+        ConditionTest &r = tests[c];
+        r.F = 0.0f;
+        if (GLM_calculate_F(T, variance, resels, c, &r.F, &r.t, &r.p, &r.p_corrected, &r.effect, &r.standard_error))
+            return false;
+    }
+    store_maps(v, baseline, variance, fit_context.DOF, tests, set.nconditions, set.percent_change);
+    if (set.residues)
+        store_residue(column, pitch, fit, 1, s.raw.get(), set.baseline_weights != nullptr, set.percent_change, baseline);
     return true;
+}
+
+// Fits the voxels of a tile together (voxel_fit.h) and fills their maps and
+// residues.
+void fit_tile(ThreadStorage &s, const VoxelBlock &block, Tile &tile, const VoxelFitPlan &plan, const LoopSettings &set) {
+    TileFitter &fitter = s.fitter_for(plan);
+    tile.gather(block, s, set.baseline_weights != nullptr);
+    fitter.fit(tile.y, tile.pitch, tile.coefficients);
+    if (set.residues) fitter.fitted(s.fitted.get());
+    const int first_baseline = GLM.nbasis - GLM.nbaseline_basis;
+    const bool has_baseline = GLM_input.nbaseline_terms > 0 && GLM.nbaseline_basis >= GLM.nruns && GLM.ntime > 0;
+    ConditionTest tests[MAX_CONDITIONS];
+    for (int l = 0; l < tile.count; ++l) {
+        const std::int64_t v = block.first + tile.column[l];
+        float *column = block.data + tile.column[l];
+        float baseline = 0.0f;
+        if (set.baseline_weights) {
+            baseline = weighted_baseline(set.baseline_weights, column, block.count);
+        } else if (has_baseline) {
+            // The run offsets averaged with the run lengths as weights.
+            for (int r = 0; r < GLM.nruns; ++r) {
+                const int length = GLM.run_stop[r] - GLM.run_start[r] + 1;
+                baseline += fitter.beta(first_baseline + r, l) * static_cast<float>(length) / static_cast<float>(GLM.ntime);
+            }
+        }
+        nAR_map[v] = fitter.order[l];
+        if (fitter.singular[l]) ++s.singular;
+        for (int c = 0; c < set.nconditions; ++c) fitter.test(c, l, resels, &tests[c]);
+        store_maps(v, baseline, fitter.variance[l], fitter.dof[l], tests, set.nconditions, set.percent_change);
+        if (set.residues)
+            store_residue(column, block.count, s.fitted.get() + l, kLanes, s.raw.get(), set.baseline_weights != nullptr,
+                          set.percent_change, baseline);
+    }
+}
+
+// The standardised residuals of voxel j's unit-weight fit in this thread's
+// fit context, in place of its data in the block; count gets their number.
+bool single_residuals(ThreadStorage &s, const VoxelBlock &block, int j, int &count) {
+    const int T = GLM.ntime, ar_order = GLM_input.AR_order;
+    float *y = s.y.get();
+    for (int tau = 0; tau < T; ++tau) y[tau] = block.data[static_cast<std::int64_t>(tau) * block.count + j];
+    GLM_Update_Weights(T, y);
+    filter_coefficients(block.first + j, s.coefficients.get());
+    std::int16_t order;
+    if (GLM_calculate_whitening_filter(ar_order + 1, s.coefficients.get(), &order) || GLM_PreFilter(0, T, y))
+        return false;
+    float variance;
+    GLMInternal_fit_data(T, y, s.fit.get(), &variance);
+    if (fit_context.singular_fit) return true;
+    count = ResidualPool::standardised_residuals(fit_context.residue.get(), 1, fit_context.leverage.get(), s.raw.get());
+    for (int i = 0; i < count; ++i) block.data[static_cast<std::int64_t>(i) * block.count + j] = s.raw[i];
+    return true;
+}
+
+// The tests of re-weighted fits are calibrated on null series drawn from the
+// data's own standardised residuals: a first pass over all voxels collects
+// them from each voxel's unweighted fit (whitened as the voxel will be, not
+// band-filtered), in voxel order whatever the number of threads. An analysis
+// without residual variance keeps the uncalibrated tests.
+int calibrate_reweighted_tests(std::vector<ThreadStorage> &storage) {
+    const RunEntry &run = file_list_root;
+    const std::int64_t V = static_cast<std::int64_t>(run.nx) * run.ny * run.nz;
+    const int T = GLM.ntime;
+    ResidualPool pool(100000);
+    // The noise is drawn before the before-fit band filter, which the null
+    // series then pass like the data: the residuals come from unfiltered fits.
+    float *band = GLM_input.preGLM_frequency_band;
+    const float low = band[0], high = band[1], phase = GLM_input.preGLM_phase_shift;
+    band[0] = band[1] = GLM_input.preGLM_phase_shift = 0.0f;
+    VoxelFitPlan plan;
+    make_voxel_fit_plan(plan, true);
+    std::atomic<bool> failed{false};
+    std::vector<int> counts(static_cast<std::size_t>(BLOCK_SIZE < V ? BLOCK_SIZE : V));
+    // Each voxel's standardised residuals take the place of its data in the
+    // block; after the block they go into the pool voxel by voxel.
+    const auto keep = [&](const VoxelBlock &block, int j, const float *values) {
+        for (int i = 0; i < counts[j]; ++i) block.data[static_cast<std::int64_t>(i) * block.count + j] = values[i];
+    };
+    for_each_block(analysis_pool(), T, nullptr,
+        [&](int thread, const VoxelBlock &block, int begin, int end) {
+            ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
+            GLM_prepare_fit_context();
+            Tile tile;
+            for (int j = begin; j < end; ++j) {
+                counts[j] = 0;
+                if (voxel_in_mask(block.first + j) && !failed) {
+                    if (plan.kind != VoxelFitKind::Single)
+                        tile.column[tile.count++] = j;
+                    else if (!single_residuals(s, block, j, counts[j]))
+                        failed = true;
+                }
+                if (tile.count == kLanes || (tile.count > 0 && j + 1 == end)) {
+                    TileFitter &fitter = s.fitter_for(plan);
+                    tile.gather(block, s, false);
+                    fitter.fit(tile.y, tile.pitch, nullptr, true);
+                    for (int l = 0; l < tile.count; ++l) {
+                        const int c = tile.column[l];
+                        counts[c] = ResidualPool::standardised_residuals(fitter.residuals() + l, kLanes,
+                                                                         plan.leverage.data(), s.raw.get());
+                        keep(block, c, s.raw.get());
+                    }
+                    tile.count = 0;
+                }
+            }
+        },
+        [&](const VoxelBlock &block) {
+            for (int j = 0; j < block.count; ++j)
+                for (int i = 0; i < counts[j]; ++i) pool.add(block.data[static_cast<std::int64_t>(i) * block.count + j]);
+        });
+    band[0] = low, band[1] = high, GLM_input.preGLM_phase_shift = phase;
+    if (failed) return 1;
+    if (GLM_calibrate_reweighted_tests(pool, 8000, analysis_pool())) GLM_clear_reweighted_calibration();
+    return 0;
 }
 
 }  // namespace
@@ -287,26 +354,38 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
     if (residue.open(residue_mode, T, V)) return 1;
 
     if (GLM_input.noise_model == NOISE_IWLS && nconditions > 0 && calibrate_reweighted_tests(storage)) return 1;
+    VoxelFitPlan plan;
+    make_voxel_fit_plan(plan, true);
 
     VoxelProgress progress(V, [V](std::int64_t v) {
         std::printf("\r %d percent done", static_cast<int>(100LL * v / V));
         std::fflush(stdout);
     });
+    const LoopSettings settings{nconditions, percent_change, prefilter ? baseline_weights.get() : nullptr,
+                                residue.active()};
     std::atomic<bool> failed{false};
-    const float *weights = prefilter ? baseline_weights.get() : nullptr;
     for_each_block(pool, T, &progress,
         [&](int thread, const VoxelBlock &block, int begin, int end) {
             ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
             GLM_prepare_fit_context();
+            Tile tile;
             for (int j = begin; j < end && !failed; ++j) {
                 const std::int64_t v = block.first + j;
                 if (voxel_in_mask(v)) {
-                    if (!fit_voxel(s, block, j, nconditions, percent_change, weights, residue.active())) failed = true;
-                    continue;
+                    if (plan.kind == VoxelFitKind::Single) {
+                        if (!fit_voxel(s, block, j, settings)) failed = true;
+                    } else {
+                        tile.column[tile.count++] = j;
+                    }
+                } else {
+                    set_neutral(static_cast<int>(v), nconditions);
+                    if (settings.residues)
+                        for (int tau = 0; tau < T; ++tau) block.data[static_cast<std::int64_t>(tau) * block.count + j] = 0.0f;
                 }
-                set_neutral(static_cast<int>(v), nconditions);
-                if (residue.active())
-                    for (int tau = 0; tau < T; ++tau) block.data[static_cast<std::int64_t>(tau) * block.count + j] = 0.0f;
+                if (tile.count == kLanes || (tile.count > 0 && j + 1 == end)) {
+                    fit_tile(s, block, tile, plan, settings);
+                    tile.count = 0;
+                }
             }
         },
         [&](const VoxelBlock &block) {

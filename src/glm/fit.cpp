@@ -497,6 +497,7 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
 }
 
 void GLM_set_reweighted_dof(float nu) { reweighted_dof = nu; }
+float GLM_reweighted_dof() { return reweighted_dof; }
 
 void GLM_Update_Weights(int /*n*/, const float *y) {
     FitContext &f = fit_context;

@@ -43,6 +43,7 @@ void GLM_Update_Weights(int n, const float *y);
 // Degrees of freedom of the tests of re-weighted (iWLS) fits; 0 restores
 // ninclude - nbasis. Set by the calibration of those tests.
 void GLM_set_reweighted_dof(float nu);
+float GLM_reweighted_dof();
 int GLM_fit_data(int n, const float *y, float *fit, float *chi2);
 void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2);
 int GLM_create_residue(int n, float *y, float *fit);

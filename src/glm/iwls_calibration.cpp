@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
+#include "glm/voxel_fit.h"
 #include "numerics/worker_pool.h"
 
 std::uint64_t ResidualPool::next() {
@@ -26,17 +28,16 @@ std::uint64_t ResidualPool::next() {
     return z ^ (z >> 31);
 }
 
-int ResidualPool::standardised_residuals(float *out) {
+int ResidualPool::standardised_residuals(const float *residue, std::int64_t stride, const float *leverage, float *out) {
     // Each voxel's residuals are divided by a robust scale of their own (the
     // median absolute residual, 0.6745 sigma for Gaussian noise), so that the
     // pool mixes voxels of different noise levels without mixing scales, and
     // a voxel's outliers do not shrink its other residuals.
-    const FitContext &f = fit_context;
     const int nt = GLM.ntime;
     thread_local std::vector<float> scratch;
     scratch.clear();
     for (int t = 0; t < nt; ++t)
-        if (GLM.include[t]) scratch.push_back(std::fabs(f.residue[t]));
+        if (GLM.include[t]) scratch.push_back(std::fabs(residue[t * stride]));
     if (scratch.empty()) return 0;
     const std::size_t middle = scratch.size() / 2;
     std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(middle), scratch.end());
@@ -45,9 +46,9 @@ int ResidualPool::standardised_residuals(float *out) {
     int count = 0;
     for (int t = 0; t < nt; ++t) {
         if (!GLM.include[t]) continue;
-        const double room = 1.0 - f.leverage[t];
+        const double room = 1.0 - leverage[t];
         if (!(room > 1e-3)) continue;  // a point the fit passes through tells nothing of the noise
-        out[count++] = static_cast<float>(f.residue[t] / (scale * std::sqrt(room)));
+        out[count++] = static_cast<float>(residue[t * stride] / (scale * std::sqrt(room)));
     }
     return count;
 }
@@ -122,52 +123,84 @@ int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries, WorkerPool &
     const int nt = GLM.ntime, nc = GLM.nconditions, p = GLM_input.AR_order;
     if (pool.size() == 0 || nc == 0) return 1;
     std::printf("Calibrating the iWLS tests on %d null series ...\n", nseries);
-    // Series are drawn a batch at a time, in one sequence, and fitted on all
-    // threads; each keeps its statistics in its own slot.
+    // Series are drawn a batch at a time, in one sequence, side by side (the
+    // value of series s at time point t at series[t * kBatch + s]), and
+    // fitted on all threads, eight at a time; each keeps its statistics in
+    // its own slot.
     constexpr int kBatch = 512;
-    std::vector<float> series(static_cast<std::size_t>(kBatch) * nt);
+    VoxelFitPlan plan;
+    make_voxel_fit_plan(plan, false);
+    const bool prefilter = GLM_prefilter_active();
+    std::vector<float> series(static_cast<std::size_t>(kBatch) * nt, 0.0f);
     std::vector<float> statistics(static_cast<std::size_t>(kBatch) * nc);
     std::vector<char> usable(kBatch);
     struct Work {
         std::vector<float> y, fit, coefficients;
+        std::unique_ptr<TileFitter> fitter;
     };
     std::vector<Work> work(static_cast<std::size_t>(workers.threads()));
     std::atomic<bool> failed{false};
+    // One series in the thread's fit context.
+    const auto fit_single = [&](Work &w, int s) {
+        GLM_prepare_fit_context();
+        for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + s];
+        GLM_Update_Weights(nt, w.y.data());
+        std::int16_t order;
+        if (GLM_calculate_whitening_filter(p + 1, w.coefficients.data(), &order) || GLM_PreFilter(0, nt, w.y.data())) {
+            failed = true;
+            return;
+        }
+        float variance;
+        GLM_fit_data(nt, w.y.data(), w.fit.data(), &variance);
+        if (variance == 0.0f || fit_context.singular_fit) return;
+        for (int c = 0; c < nc; ++c) {
+            float v[6];
+            if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) {
+                failed = true;
+                return;
+            }
+            statistics[static_cast<std::size_t>(s) * nc + c] = v[0];
+        }
+        usable[s] = 1;
+    };
     std::vector<std::vector<float>> F(nc);
     for (int start = 0; start < nseries; start += kBatch) {
         const int count = nseries - start < kBatch ? nseries - start : kBatch;
         for (int s = 0; s < count; ++s)
             for (int t = 0; t < nt; ++t)
-                series[static_cast<std::size_t>(s) * nt + t] =
+                series[static_cast<std::size_t>(t) * kBatch + s] =
                     GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
-        workers.run(count, [&](int thread, std::int64_t s) {
+        workers.run((count + kLanes - 1) / kLanes, [&](int thread, std::int64_t tile) {
             Work &w = work[static_cast<std::size_t>(thread)];
             if (w.y.empty()) {
                 w.y.resize(nt), w.fit.resize(nt), w.coefficients.assign(p + 1, 0.0f);
                 w.coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
             }
-            usable[s] = 0;
-            GLM_prepare_fit_context();
-            std::copy_n(&series[static_cast<std::size_t>(s) * nt], nt, w.y.data());
-            GLM_Update_Weights(nt, w.y.data());
-            std::int16_t order;
-            if (GLM_calculate_whitening_filter(p + 1, w.coefficients.data(), &order) ||
-                GLM_PreFilter(0, nt, w.y.data())) {
-                failed = true;
+            const int first = static_cast<int>(tile) * kLanes;
+            const int lanes = count - first < kLanes ? count - first : kLanes;
+            for (int l = 0; l < lanes; ++l) usable[first + l] = 0;
+            if (plan.kind == VoxelFitKind::Single) {
+                for (int l = 0; l < lanes; ++l) fit_single(w, first + l);
                 return;
             }
-            float variance;
-            GLM_fit_data(nt, w.y.data(), w.fit.data(), &variance);
-            if (variance == 0.0f || fit_context.singular_fit) return;
-            for (int c = 0; c < nc; ++c) {
-                float v[6];
-                if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) {
-                    failed = true;
-                    return;
+            if (prefilter)
+                for (int l = 0; l < lanes; ++l) {
+                    for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + first + l];
+                    GLMInternal_filter_masked(w.y.data());
+                    for (int t = 0; t < nt; ++t) series[static_cast<std::size_t>(t) * kBatch + first + l] = w.y[t];
                 }
-                statistics[static_cast<std::size_t>(s) * nc + c] = v[0];
+            if (!w.fitter) w.fitter = std::make_unique<TileFitter>(plan);
+            TileFitter &fitter = *w.fitter;
+            fitter.fit(&series[first], kBatch);
+            for (int l = 0; l < lanes; ++l) {
+                if (fitter.variance[l] == 0.0f || fitter.singular[l]) continue;
+                for (int c = 0; c < nc; ++c) {
+                    ConditionTest test;
+                    fitter.test(c, l, 0, &test);
+                    statistics[static_cast<std::size_t>(first + l) * nc + c] = test.F;
+                }
+                usable[first + l] = 1;
             }
-            usable[s] = 1;
         });
         if (failed) return 1;
         for (int s = 0; s < count; ++s)

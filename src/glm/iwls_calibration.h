@@ -21,12 +21,12 @@
 class ResidualPool {
 public:
     explicit ResidualPool(int capacity) : values_(capacity), capacity_(capacity) {}
-    // The standardised residuals of the last fit of this thread's fit
-    // context, made with unit weights: the included residuals, each divided
-    // by sqrt(1 - leverage) and by the fit's median absolute residual /
-    // 0.6745, written to out (at most ntime values); returns their number. A
-    // fit without residual variance has none.
-    static int standardised_residuals(float *out);
+    // The standardised residuals of a unit-weight fit whose residuals are
+    // residue[t * stride] and leverages leverage[t]: the included residuals,
+    // each divided by sqrt(1 - leverage) and by the fit's median absolute
+    // residual / 0.6745, written to out (at most ntime values); returns their
+    // number. A fit without residual variance has none.
+    static int standardised_residuals(const float *residue, std::int64_t stride, const float *leverage, float *out);
     // Offers one value to the sample.
     void add(float value);
     int size() const { return count_; }

@@ -60,6 +60,8 @@ void GLM_set_condition_variance_scales(const float *scales) {
     for (int c = 0; c < MAX_CONDITIONS; ++c) variance_scale[c] = scaled && c < GLM.nconditions ? scales[c] : 1.0f;
 }
 
+float GLM_condition_variance_scale(int c) { return scaled && c >= 0 && c < MAX_CONDITIONS ? variance_scale[c] : 1.0f; }
+
 void GLM_calc_covariance_matrix() {
     // Per condition, in this thread's context: the covariance of the contrast
     // values and its inverse. A condition whose covariance cannot be inverted
@@ -98,18 +100,64 @@ void GLM_calc_covariance_matrix() {
                 }
                 cov[r][s] = scaled ? sum * variance_scale[c] : sum;
             }
-        for (int r = 0; r < q; ++r)
-            for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
-        int ierr;
         // With an invertible normal matrix the covariance is singular only when
         // the contrast rows are dependent, which GLM_define_conditions refuses
         // with its own message; such a condition is never tested.
-        const bool singular = rInvertSquareMatrix(q, inv, &ierr) != 0;
-        f.covariance_singular[c] = singular;
-        if (singular)
-            for (int r = 0; r < q; ++r)
-                for (int s = 0; s < q; ++s) inv[r][s] = 0.0f;
+        f.covariance_singular[c] = GLM_invert_condition_covariance(q, cov, inv);
     }
+}
+
+bool GLM_invert_condition_covariance(int q, float **cov, float **inv) {
+    for (int r = 0; r < q; ++r)
+        for (int s = 0; s < q; ++s) inv[r][s] = cov[r][s];
+    if (q == 1) {
+        // The 1 x 1 case of the inversion below, without its set-up.
+        const double d = cov[0][0];
+        inv[0][0] = d != 0.0 ? static_cast<float>(1.0 / d) : 0.0f;
+        return d == 0.0;
+    }
+    int ierr;
+    const bool singular = rInvertSquareMatrix(q, inv, &ierr) != 0;
+    if (singular)
+        for (int r = 0; r < q; ++r)
+            for (int s = 0; s < q; ++s) inv[r][s] = 0.0f;
+    return singular;
+}
+
+void GLM_condition_test(const float *v, int q, float **cov, float **inv, float variance, float dof, int resels,
+                        ConditionTest *result) {
+    int k = 0;
+    float largest = 0.0f;
+    for (int r = 0; r < q; ++r)
+        if (std::fabs(v[r]) > largest) {
+            largest = std::fabs(v[r]);
+            k = r;
+        }
+    result->effect = v[k];
+    result->standard_error = static_cast<float>(std::sqrt(cov[k][k] * variance));
+
+    float quadratic = 0.0f;
+    for (int r = 0; r < q; ++r)
+        for (int s = 0; s < q; ++s) quadratic += v[r] * inv[r][s] * v[s];
+    float f = quadratic / variance / static_cast<float>(q);
+    // The quadratic form of a positive definite matrix is never negative; a
+    // negative value is rounding and would make t undefined.
+    if (f < 0.0f) f = 0.0f;
+    result->F = f;
+    result->t = static_cast<float>(std::sqrt(f));
+    if (result->effect < 0.0f) result->t = -result->t;
+
+    const float nu = dof;
+    // Upper tail of the F distribution with (q, nu) degrees of freedom; for
+    // one row this is the two-sided p of t.
+    float x = nu / (static_cast<float>(q) * f + nu);
+    if (!(x >= 0.0f && x <= 1.0f)) x = 1.0f;
+    float prob = static_cast<float>(ibeta(nu / 2.0, q / 2.0, x));
+
+    const float floor_value = static_cast<float>(std::exp(-100.0));
+    if (prob < floor_value) prob = floor_value;
+    result->p_corrected = corrected_p(f, nu, resels, prob);
+    result->p = prob;
 }
 
 int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t, float *p, float *p_corrected,
@@ -137,42 +185,19 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
     int **K = GLM.contrast[c];
     if (contrast_values.size() < q) contrast_values = OwnedVector<float>(q);
     float *v = contrast_values.get();
-    int k = 0;
-    float largest = 0.0f;
     for (int r = 0; r < q; ++r) {
         float sum = 0.0f;
         for (int b = 0; b < GLM.nbasis; ++b) sum += K[r][b] * fc.effect_size[b];
         v[r] = sum;
-        if (std::fabs(sum) > largest) {
-            largest = std::fabs(sum);
-            k = r;
-        }
     }
-    *effect = v[k];
-    *standard_error = static_cast<float>(std::sqrt(fc.contrast_covariance[c][k][k] * variance));
-
-    float quadratic = 0.0f;
-    float **inv = fc.contrast_covariance_inverse[c].get();
-    for (int r = 0; r < q; ++r)
-        for (int s = 0; s < q; ++s) quadratic += v[r] * inv[r][s] * v[s];
-    float f = quadratic / variance / static_cast<float>(q);
-    // The quadratic form of a positive definite matrix is never negative; a
-    // negative value is rounding and would make t undefined.
-    if (f < 0.0f) f = 0.0f;
-    *F = f;
-    *t = static_cast<float>(std::sqrt(f));
-    if (*effect < 0.0f) *t = -*t;
-
-    const float nu = fc.DOF;
-    // Upper tail of the F distribution with (q, nu) degrees of freedom; for
-    // one row this is the two-sided p of t.
-    float x = nu / (static_cast<float>(q) * f + nu);
-    if (!(x >= 0.0f && x <= 1.0f)) x = 1.0f;
-    float prob = static_cast<float>(ibeta(nu / 2.0, q / 2.0, x));
-
-    const float floor_value = static_cast<float>(std::exp(-100.0));
-    if (prob < floor_value) prob = floor_value;
-    *p_corrected = corrected_p(f, nu, resels, prob);
-    *p = prob;
+    ConditionTest result;
+    GLM_condition_test(v, q, fc.contrast_covariance[c].get(), fc.contrast_covariance_inverse[c].get(), variance, fc.DOF,
+                       resels, &result);
+    *F = result.F;
+    *t = result.t;
+    *p = result.p;
+    *p_corrected = result.p_corrected;
+    *effect = result.effect;
+    *standard_error = result.standard_error;
     return 0;
 }

@@ -1,0 +1,488 @@
+#include "glm/voxel_fit.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "glm/ar_model.h"
+#include "glm/fit.h"
+#include "glm/fit_context.h"
+#include "glm/frequency_filter.h"
+#include "glm/state.h"
+
+namespace {
+
+constexpr int kMaxReweightings = 10;
+
+// Lower Cholesky factor of the n x n matrix a (row by row; the lower triangle
+// is read and overwritten). Rows and columns marked in skip are replaced by
+// those of the identity: their coefficients are 0. False when a pivot is not
+// positive.
+bool cholesky(double *a, int n, const char *skip) {
+    if (skip)
+        for (int j = 0; j < n; ++j)
+            if (skip[j]) {
+                for (int k = 0; k < n; ++k) a[j * n + k] = a[k * n + j] = 0.0;
+                a[j * n + j] = 1.0;
+            }
+    for (int j = 0; j < n; ++j) {
+        double *aj = a + j * n;
+        double d = aj[j];
+        for (int k = 0; k < j; ++k) d -= aj[k] * aj[k];
+        if (!(d > 0.0)) return false;
+        aj[j] = std::sqrt(d);
+        for (int i = j + 1; i < n; ++i) {
+            double *ai = a + i * n;
+            double s = ai[j];
+            for (int k = 0; k < j; ++k) s -= ai[k] * aj[k];
+            ai[j] = s / aj[j];
+        }
+    }
+    return true;
+}
+
+// x := L^-1 x and x := L'^-1 x for a lower factor L (n x n).
+void solve_lower(const double *L, int n, double *x) {
+    for (int i = 0; i < n; ++i) {
+        double s = x[i];
+        for (int k = 0; k < i; ++k) s -= L[i * n + k] * x[k];
+        x[i] = s / L[i * n + i];
+    }
+}
+void solve_upper(const double *L, int n, double *x) {
+    for (int i = n - 1; i >= 0; --i) {
+        double s = x[i];
+        for (int k = i + 1; k < n; ++k) s -= L[k * n + i] * x[k];
+        x[i] = s / L[i * n + i];
+    }
+}
+
+// Lane l's symmetric matrix from the upper triangle of products stored
+// [i][j][lane], into a (n x n, both triangles).
+void lane_matrix(const float *N, int n, int l, double *a) {
+    for (int i = 0; i < n; ++i)
+        for (int j = i; j < n; ++j) a[i * n + j] = a[j * n + i] = N[(i * n + j) * kLanes + l];
+}
+
+}  // namespace
+
+void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened) {
+    plan = VoxelFitPlan{};
+    FitContext &f = fit_context;
+    GLM_prepare_fit_context();
+    const int nt = GLM.ntime, nb = GLM.nbasis, ar = GLM_input.AR_order > 0 ? GLM_input.AR_order : 0;
+    const int p = whitened ? ar : 0;
+    const bool prefilter = GLM_prefilter_active();
+    plan.nt = nt, plan.nb = nb, plan.p = p, plan.ninclude = GLM.ninclude, plan.include = GLM.include;
+    plan.nconditions = GLM.nconditions;
+    if (GLM_input.noise_model == NOISE_OLS && p == 0)
+        plan.kind = VoxelFitKind::Shared;
+    else if (GLM_input.noise_model == NOISE_OLS && !prefilter)
+        plan.kind = VoxelFitKind::Whitened;
+    else if (GLM_input.noise_model == NOISE_IWLS && p == 0)
+        plan.kind = VoxelFitKind::Reweighted;
+    else
+        return;
+
+    // The unit-weight set-up of the design in force without whitening: the
+    // masked design, passed through the before-fit band when it is set.
+    std::vector<float> series(static_cast<std::size_t>(nt), 0.0f), white(static_cast<std::size_t>(ar) + 1, 0.0f);
+    white[0] = 1.0f;
+    std::int16_t order;
+    GLM_Update_Weights(nt, series.data());
+    GLM_calculate_whitening_filter(ar + 1, white.data(), &order);
+    GLMInternal_whiten_model(0);
+    if (f.singular_fit) {
+        plan.kind = VoxelFitKind::Single;
+        return;
+    }
+    plan.dof = f.DOF;
+    plan.X.resize(static_cast<std::size_t>(nt) * nb);
+    plan.U.resize(plan.X.size());
+    plan.P.resize(plan.X.size());
+    plan.leverage.assign(f.leverage.get(), f.leverage.get() + nt);
+    plan.dropped.assign(static_cast<std::size_t>(nb), 1);
+    for (int t = 0; t < nt; ++t)
+        for (int b = 0; b < nb; ++b) {
+            plan.X[static_cast<std::size_t>(t) * nb + b] = f.design_matrix[t][b];
+            plan.U[static_cast<std::size_t>(t) * nb + b] = GLM.design_unmasked[t][b];
+            plan.P[static_cast<std::size_t>(b) * nt + t] = f.pseudo_inverse[b][t];
+            if (f.design_matrix[t][b] != 0.0f) plan.dropped[b] = 0;
+        }
+    for (int t = 0; t < nt; ++t)
+        if (GLM.include[t] && (t == 0 || !GLM.include[t - 1])) {
+            int last = t;
+            while (last + 1 < nt && GLM.include[last + 1]) ++last;
+            plan.blocks.push_back(t);
+            plan.blocks.push_back(last);
+        }
+
+    const std::size_t square = static_cast<std::size_t>(nb) * nb;
+    if (plan.kind == VoxelFitKind::Whitened) {
+        // Lagged cross-products over the rows that take the filter's taps:
+        // the rows at position p or later of their block.
+        plan.lagged.assign(static_cast<std::size_t>(p + 1) * (p + 1) * square, 0.0);
+        for (std::size_t k = 0; k < plan.blocks.size(); k += 2)
+            for (int t = plan.blocks[k] + p; t <= plan.blocks[k + 1]; ++t)
+                for (int i = 0; i <= p; ++i)
+                    for (int j = 0; j <= p; ++j) {
+                        double *C = &plan.lagged[static_cast<std::size_t>(i * (p + 1) + j) * square];
+                        const float *xi = &plan.X[static_cast<std::size_t>(t - i) * nb];
+                        const float *xj = &plan.X[static_cast<std::size_t>(t - j) * nb];
+                        for (int a = 0; a < nb; ++a)
+                            for (int b = 0; b < nb; ++b) C[a * nb + b] += static_cast<double>(xi[a]) * xj[b];
+                    }
+    }
+    if (plan.kind == VoxelFitKind::Reweighted) {
+        plan.normal.assign(square, 0.0);
+        for (int t = 0; t < nt; ++t)
+            for (int a = 0; a < nb; ++a)
+                for (int b = 0; b < nb; ++b)
+                    plan.normal[a * nb + b] += static_cast<double>(plan.X[static_cast<std::size_t>(t) * nb + a]) *
+                                               plan.X[static_cast<std::size_t>(t) * nb + b];
+    }
+
+    for (int c = 0; c < plan.nconditions; ++c) {
+        const int q = GLM.condition_nrows[c];
+        plan.rows.push_back(q);
+        std::vector<float> K(static_cast<std::size_t>(q) * nb), cov(static_cast<std::size_t>(q) * q), inv(cov.size());
+        for (int r = 0; r < q; ++r)
+            for (int b = 0; b < nb; ++b) K[static_cast<std::size_t>(r) * nb + b] = static_cast<float>(GLM.contrast[c][r][b]);
+        for (int r = 0; r < q; ++r)
+            for (int s = 0; s < q; ++s) {
+                cov[static_cast<std::size_t>(r) * q + s] = f.contrast_covariance[c][r][s];
+                inv[static_cast<std::size_t>(r) * q + s] = f.contrast_covariance_inverse[c][r][s];
+            }
+        plan.contrast.push_back(std::move(K));
+        plan.covariance.push_back(std::move(cov));
+        plan.inverse.push_back(std::move(inv));
+        plan.singular.push_back(f.covariance_singular[c]);
+    }
+}
+
+TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan) {
+    const std::size_t nt = plan.nt, nb = plan.nb, p = plan.p;
+    beta_.resize(nb * kLanes);
+    r_.resize(nt * kLanes);
+    w_.resize(nt * kLanes);
+    work_.resize(3 * nt * kLanes);
+    N_.resize(nb * nb * kLanes);
+    rhs_.resize(nb * kLanes);
+    betad_.resize(nb * kLanes);
+    rhsd_.resize(nb * kLanes);
+    normal_.resize(nb * nb);
+    factor_.resize(nb * nb * kLanes);
+    solve_.resize(nb * (plan.nconditions > 0 ? 8 : 1) + nb);
+    head_.resize((p * (p + 1) / 2 + 1) * kLanes);
+    tap_.resize((p + 1) * kLanes);
+    coefficient_factor_.resize((p + 1) * (p + 1));
+    std::size_t values = 0, rows = 0, most = 1;
+    for (int q : plan.rows) {
+        value_offset_.push_back(values);
+        row_offset_.push_back(rows);
+        values += static_cast<std::size_t>(q) * q * kLanes;
+        rows += static_cast<std::size_t>(q) * kLanes;
+        most = q > static_cast<int>(most) ? q : most;
+    }
+    cov_.resize(values);
+    inv_.resize(values);
+    cov_rows_.resize(rows);
+    inv_rows_.resize(rows);
+    contrast_values_.resize(most);
+    shared_rows_.resize(2 * most);
+    own_singular_.resize(static_cast<std::size_t>(plan.nconditions) * kLanes);
+    for (int l = 0; l < kLanes; ++l) order[l] = 0;
+}
+
+void TileFitter::finish_variance(const float *squares, const float *largest, float degrees) {
+    // A series that the model fits exactly leaves only the rounding of the
+    // float sums; such a variance is 0 (as in the single-series fit).
+    const int n = plan_.nt;
+    for (int l = 0; l < kLanes; ++l) {
+        const float rounding = 4.0f * FLT_EPSILON * largest[l] * std::sqrt(static_cast<float>(n));
+        variance[l] = squares[l] > static_cast<float>(n) * rounding * rounding ? squares[l] / degrees : 0.0f;
+        dof[l] = degrees;
+    }
+}
+
+void TileFitter::fit(const float *y, std::int64_t pitch, const float *const *coefficients, bool first_only) {
+    for (int l = 0; l < kLanes; ++l) singular[l] = false;
+    own_covariance_ = false;
+    if (plan_.kind == VoxelFitKind::Whitened && !first_only)
+        fit_whitened(y, pitch, coefficients);
+    else if (plan_.kind == VoxelFitKind::Reweighted && !first_only)
+        fit_reweighted(y, pitch);
+    else
+        fit_shared(y, pitch, first_only);
+}
+
+void TileFitter::fit_shared(const float *y, std::int64_t pitch, bool keep_residuals) {
+    const int nb = plan_.nb, nt = plan_.nt;
+    float squares[kLanes], largest[kLanes];
+    lanes_project(nb, nt, plan_.P.data(), y, pitch, plan_.include, beta_.data());
+    lanes_residual(nb, nt, plan_.X.data(), y, pitch, plan_.include, beta_.data(), keep_residuals ? r_.data() : nullptr,
+                   squares, largest);
+    finish_variance(squares, largest, plan_.dof);
+}
+
+void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *const *coefficients) {
+    const int nb = plan_.nb, nt = plan_.nt, p = plan_.p;
+    const std::size_t square = static_cast<std::size_t>(nb) * nb;
+    // Each lane's filter: rows at block position k < p from the inverse
+    // factor (k <= q) or the taps, later rows the taps (zero beyond q).
+    float *L = coefficient_factor_.data();
+    for (int l = 0; l < kLanes; ++l) {
+        const int q = GLM_whitening_factor(p, coefficients[l], L);
+        order[l] = static_cast<std::int16_t>(q);
+        const auto tap = [&](int i) { return i <= q ? L[q * (p + 1) + q - i] : 0.0f; };
+        for (int i = 0; i <= p; ++i) tap_[i * kLanes + l] = tap(i);
+        for (int k = 0; k < p; ++k)
+            for (int j = 0; j <= k; ++j)
+                head_[(k * (k + 1) / 2 + j) * kLanes + l] = k <= q ? L[k * (p + 1) + j] : tap(k - j);
+    }
+    const LaneFilter filter{p, plan_.blocks.data(), static_cast<int>(plan_.blocks.size() / 2), head_.data(),
+                            tap_.data()};
+    float *yw = work_.data(), *z = yw + nt * kLanes, *u = z + nt * kLanes;
+    lanes_whiten(nt, filter, y, pitch, yw);
+    float largest[kLanes], squares[kLanes], unused[kLanes];
+    for (int l = 0; l < kLanes; ++l) largest[l] = 0.0f;
+    for (int t = 0; t < nt; ++t)
+        for (int l = 0; l < kLanes; ++l) largest[l] = std::fmax(largest[l], std::fabs(yw[t * kLanes + l]));
+    // Right-hand side X'W'(Wy) and normal matrix (WX)'(WX) in double.
+    lanes_whiten_transposed(nt, filter, yw, z);
+    lanes_project_double(nb, nt, plan_.X.data(), z, rhsd_.data());
+    double *h = solve_.data();
+    for (int l = 0; l < kLanes; ++l) {
+        double *N = &factor_[l * square];
+        for (std::size_t e = 0; e < square; ++e) N[e] = 0.0;
+        for (int i = 0; i <= p; ++i)
+            for (int j = 0; j <= p; ++j) {
+                const double c = static_cast<double>(tap_[i * kLanes + l]) * tap_[j * kLanes + l];
+                if (c == 0.0) continue;
+                const double *C = &plan_.lagged[static_cast<std::size_t>(i * (p + 1) + j) * square];
+                for (int a = 0; a < nb; ++a)
+                    for (int b = 0; b <= a; ++b) N[a * nb + b] += c * C[a * nb + b];
+            }
+        for (std::size_t k = 0; k < plan_.blocks.size(); k += 2) {
+            const int s0 = plan_.blocks[k], length = plan_.blocks[k + 1] - s0 + 1;
+            for (int row = 0; row < p && row < length; ++row) {
+                for (int b = 0; b < nb; ++b) h[b] = 0.0;
+                for (int j = 0; j <= row; ++j) {
+                    const double c = head_[(row * (row + 1) / 2 + j) * kLanes + l];
+                    const float *x = &plan_.X[static_cast<std::size_t>(s0 + j) * nb];
+                    for (int b = 0; b < nb; ++b) h[b] += c * x[b];
+                }
+                for (int a = 0; a < nb; ++a)
+                    for (int b = 0; b <= a; ++b) N[a * nb + b] += h[a] * h[b];
+            }
+        }
+        if (!cholesky(N, nb, nullptr)) {
+            singular[l] = true;
+            for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = 0.0f;
+            continue;
+        }
+        for (int b = 0; b < nb; ++b) h[b] = rhsd_[b * kLanes + l];
+        solve_lower(N, nb, h);
+        solve_upper(N, nb, h);
+        for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = static_cast<float>(h[b]);
+    }
+    // Residual sum of squares of the whitened fit: W (y - X beta).
+    lanes_residual(nb, nt, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, unused, unused);
+    lanes_whiten(nt, filter, u, kLanes, z);
+    for (int l = 0; l < kLanes; ++l) squares[l] = 0.0f;
+    for (int t = 0; t < nt; ++t)
+        for (int l = 0; l < kLanes; ++l) squares[l] += z[t * kLanes + l] * z[t * kLanes + l];
+    finish_variance(squares, largest, plan_.dof);
+    own_covariance_ = true;
+    for (int l = 0; l < kLanes; ++l) {
+        if (singular[l]) {
+            variance[l] = 0.0f;
+            continue;
+        }
+        condition_covariances(l, &factor_[l * square], nullptr, 1.0);
+    }
+}
+
+void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
+    const int nb = plan_.nb, nt = plan_.nt;
+    const std::size_t square = static_cast<std::size_t>(nb) * nb;
+    const int *include = plan_.include;
+    fit_shared(y, pitch, true);
+    // Until a pass is accepted a lane keeps the unit-weight fit.
+    double absolute[kLanes];
+    bool active[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        absolute[l] = 0.0;
+        for (int t = 0; t < nt; ++t)
+            if (include[t]) absolute[l] += std::fabs(r_[t * kLanes + l]);
+        active[l] = variance[l] != 0.0f;
+        for (int b = 0; b < nb; ++b) betad_[b * kLanes + l] = beta_[b * kLanes + l];
+        double *F = &factor_[l * square];
+        for (std::size_t e = 0; e < square; ++e) F[e] = plan_.normal[e];
+        cholesky(F, nb, plan_.dropped.data());
+    }
+    for (std::size_t i = 0; i < w_.size(); ++i) w_[i] = 1.0f;
+
+    // Each point is weighted by the inverse square of its (floored,
+    // mean-normalised) absolute residual, until the variance changes by at
+    // most 0.1 percent, at most 10 times; each lane stops on its own.
+    for (int pass = 0; pass < kMaxReweightings; ++pass) {
+        bool any = false;
+        float floor[kLanes], mean[kLanes], previous[kLanes];
+        for (int l = 0; l < kLanes; ++l) {
+            if (!active[l]) continue;
+            previous[l] = variance[l];
+            floor[l] = std::sqrt(previous[l]) / 10.0f;
+            float total = 0.0f;
+            for (int t = 0; t < nt; ++t)
+                total += static_cast<float>(include[t]) * (std::fabs(r_[t * kLanes + l]) + floor[l]);
+            if (!(total > 0.0f)) {
+                active[l] = false;
+                continue;
+            }
+            mean[l] = total / static_cast<float>(plan_.ninclude);
+            any = true;
+        }
+        if (!any) break;
+        for (int t = 0; t < nt; ++t)
+            for (int l = 0; l < kLanes; ++l) {
+                if (!active[l]) continue;
+                const float e = static_cast<float>(include[t]) * (std::fabs(r_[t * kLanes + l]) + floor[l]) / mean[l];
+                w_[t * kLanes + l] = e != 0.0f ? 1.0f / (e * e) : 0.0f;
+            }
+        // Weighted cross-products and X'W r in one sweep; the coefficients
+        // change by (X'WX)^-1 X'W r.
+        lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), r_.data(), N_.data(), rhs_.data());
+        double *h = solve_.data();
+        for (int l = 0; l < kLanes; ++l) {
+            if (!active[l]) continue;
+            double *F = &factor_[l * square];
+            lane_matrix(N_.data(), nb, l, F);
+            if (!cholesky(F, nb, plan_.dropped.data())) {
+                singular[l] = true;
+                active[l] = false;
+                continue;
+            }
+            for (int b = 0; b < nb; ++b) h[b] = plan_.dropped[b] ? 0.0 : rhs_[b * kLanes + l];
+            solve_lower(F, nb, h);
+            solve_upper(F, nb, h);
+            for (int b = 0; b < nb; ++b) {
+                betad_[b * kLanes + l] += h[b];
+                beta_[b * kLanes + l] = static_cast<float>(betad_[b * kLanes + l]);
+            }
+        }
+        float squares[kLanes], largest[kLanes];
+        lanes_residual(nb, nt, plan_.X.data(), y, pitch, include, beta_.data(), r_.data(), squares, largest);
+        for (int l = 0; l < kLanes; ++l) {
+            if (!active[l]) continue;
+            const float rounding = 4.0f * FLT_EPSILON * largest[l] * std::sqrt(static_cast<float>(nt));
+            variance[l] = squares[l] > static_cast<float>(nt) * rounding * rounding ? squares[l] / plan_.dof : 0.0f;
+            if (variance[l] == 0.0f) {
+                active[l] = false;
+                continue;
+            }
+            const double change = std::fabs(static_cast<double>(variance[l] - previous[l])) * 100.0 / previous[l];
+            active[l] = change > 0.1;
+        }
+    }
+
+    // Inference for the re-weighted estimate b = A X'W y (A = (X'WX)^-1): the
+    // sandwich A X'W^2 X A tau^2 with the robust scale tau of the first
+    // fit's residuals, in units of the variance; the degrees of freedom and
+    // the conditions' scales come from the calibration.
+    for (std::size_t i = 0; i < w_.size(); ++i) w_[i] *= w_[i];
+    lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), nullptr, N_.data(), nullptr);
+    own_covariance_ = true;
+    const int dof0 = plan_.ninclude - nb;
+    const float calibrated = GLM_reweighted_dof();
+    for (int l = 0; l < kLanes; ++l) {
+        if (singular[l]) {
+            variance[l] = 0.0f;
+            for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = 0.0f;
+            continue;
+        }
+        if (variance[l] == 0.0f) continue;
+        if (dof0 <= 0 || !(absolute[l] > 0.0)) {
+            condition_covariances(l, &factor_[l * square], nullptr, 1.0);
+            continue;
+        }
+        const double tau2 = 1.5707963267948966 * absolute[l] * absolute[l] / (static_cast<double>(plan_.ninclude) * dof0);
+        lane_matrix(N_.data(), nb, l, normal_.data());
+        condition_covariances(l, &factor_[l * square], normal_.data(), tau2 / variance[l]);
+        dof[l] = calibrated > 0.0f ? calibrated : static_cast<float>(dof0);
+    }
+}
+
+void TileFitter::condition_covariances(int l, const double *L, const double *middle, double factor) {
+    // Covariance K A K' (A = (L L')^-1) of every condition, or with a middle
+    // matrix M the sandwich factor K A M A K'.
+    const int nb = plan_.nb;
+    double *columns = solve_.data();  // q columns of A K' (or L^-1 K'), nb each
+    for (int c = 0; c < plan_.nconditions; ++c) {
+        const int q = plan_.rows[c];
+        std::vector<double> local;
+        double *Z = columns;
+        if (static_cast<std::size_t>(q) * nb > solve_.size()) {
+            local.resize(static_cast<std::size_t>(q) * nb);
+            Z = local.data();
+        }
+        for (int r = 0; r < q; ++r) {
+            double *z = Z + r * nb;
+            for (int b = 0; b < nb; ++b) z[b] = plan_.contrast[c][static_cast<std::size_t>(r) * nb + b];
+            solve_lower(L, nb, z);
+            if (middle) solve_upper(L, nb, z);
+        }
+        float *cov = &cov_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
+        float *inv = &inv_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
+        const float scale = GLM_condition_variance_scale(c);
+        for (int r = 0; r < q; ++r)
+            for (int s = 0; s < q; ++s) {
+                double sum = 0.0;
+                if (middle) {
+                    for (int a = 0; a < nb; ++a) {
+                        double m = 0.0;
+                        for (int b = 0; b < nb; ++b) m += middle[a * nb + b] * Z[s * nb + b];
+                        sum += Z[r * nb + a] * m;
+                    }
+                    sum *= factor;
+                } else {
+                    for (int b = 0; b < nb; ++b) sum += Z[r * nb + b] * Z[s * nb + b];
+                }
+                cov[r * q + s] = static_cast<float>(sum) * scale;
+            }
+        float **cr = &cov_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+        float **ir = &inv_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+        for (int r = 0; r < q; ++r) cr[r] = cov + r * q, ir[r] = inv + r * q;
+        own_singular_[static_cast<std::size_t>(c) * kLanes + l] = GLM_invert_condition_covariance(q, cr, ir);
+    }
+}
+
+void TileFitter::fitted(float *out) const { lanes_combine(plan_.nb, plan_.nt, plan_.U.data(), beta_.data(), out); }
+
+void TileFitter::test(int c, int l, int resels, ConditionTest *out) const {
+    const int q = plan_.rows[c], nb = plan_.nb;
+    const bool bad = own_covariance_ ? own_singular_[static_cast<std::size_t>(c) * kLanes + l] != 0 : plan_.singular[c] != 0;
+    if (variance[l] == 0.0f || singular[l] || bad) {
+        *out = ConditionTest{0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f};
+        return;
+    }
+    float *v = contrast_values_.data();
+    const float *K = plan_.contrast[c].data();
+    for (int r = 0; r < q; ++r) {
+        float sum = 0.0f;
+        for (int b = 0; b < nb; ++b) sum += K[r * nb + b] * beta_[b * kLanes + l];
+        v[r] = sum;
+    }
+    float *const *cr, *const *ir;
+    if (own_covariance_) {
+        cr = &cov_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+        ir = &inv_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+    } else {
+        for (int r = 0; r < q; ++r) {
+            shared_rows_[r] = const_cast<float *>(&plan_.covariance[c][static_cast<std::size_t>(r) * q]);
+            shared_rows_[q + r] = const_cast<float *>(&plan_.inverse[c][static_cast<std::size_t>(r) * q]);
+        }
+        cr = shared_rows_.data();
+        ir = shared_rows_.data() + q;
+    }
+    GLM_condition_test(v, q, const_cast<float **>(cr), const_cast<float **>(ir), variance[l], dof[l], resels, out);
+}
