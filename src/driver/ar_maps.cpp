@@ -2,7 +2,6 @@
 // with a three-dimensional Gaussian kernel and written to the volume "AR".
 #include "driver/ar_maps.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "driver/output.h"
 #include "driver/runs.h"
 #include "glm/ar_model.h"
+#include "glm/lane_kernels.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/temp_files.h"
@@ -138,7 +138,6 @@ int analyze_AR_noise() {
     std::int64_t T = 0;
     for (const RunEntry *run = &file_list_root; run; run = run->next) T += run->nt;
     WorkerPool &pool = analysis_pool();
-    std::vector<OwnedVector<float>> series(static_cast<std::size_t>(pool.threads()));
     VoxelProgress progress(V, [order, V](std::int64_t v) {
         const int percent = static_cast<int>(v * 100 / V);
         if (order == 1)
@@ -147,18 +146,67 @@ int analyze_AR_noise() {
             std::printf("\rComputing %d AR maps, %d percent done", order, percent);
         std::fflush(stdout);
     });
-    std::atomic<bool> estimate_failed{false};
+    // Eight voxels at a time: the residuals of the build's unit-weight fit
+    // and their autocovariances, then each voxel's bias reduction.
+    const float *P = nullptr;
+    const float *X = GLM_AR_estimate_design(&P);
+    if (!X) {
+        OwnedVector<float> y(T);
+        return GLM_calculate_AR_coefficient(static_cast<int>(T), y.get(), order, auto_cor[0]);  // says why
+    }
+    const int nb = GLM.nbasis, nt = static_cast<int>(T);
+    std::vector<double> mixing, factors;
+    const int higher = GLM_AR_bias_terms(mixing, factors);
+    const bool lanes = order <= kMaxLaneOrder && higher <= kMaxLaneHigher;
+    struct Storage {
+        std::vector<float> tile;
+        std::vector<double> beta, residuals, a, lag;
+        std::vector<float> coefficients;
+    };
+    std::vector<Storage> storage(static_cast<std::size_t>(pool.threads()));
+    const auto estimate = [&](Storage &s, const VoxelBlock &block, const int *columns, int count) {
+        const float *y = block.data + columns[0];
+        std::int64_t pitch = block.count;
+        if (count < kLanes || columns[kLanes - 1] - columns[0] != kLanes - 1) {
+            for (int t = 0; t < nt; ++t)
+                for (int l = 0; l < kLanes; ++l)
+                    s.tile[t * kLanes + l] = block.data[static_cast<std::int64_t>(t) * block.count + columns[l < count ? l : 0]];
+            y = s.tile.data();
+            pitch = kLanes;
+        }
+        lanes_project_wide(nb, nt, P, y, pitch, GLM.include, s.beta.data());
+        lanes_autocovariances(nb, nt, X, y, pitch, GLM.include, s.beta.data(), order, s.residuals.data(), s.a.data());
+        if (lanes) {
+            lanes_autocorrelations(order, higher, mixing.data(), factors.data(), s.a.data(), s.coefficients.data());
+            for (int l = 0; l < count; ++l)
+                for (int k = 0; k <= order; ++k) auto_cor[block.first + columns[l]][k] = s.coefficients[k * kLanes + l];
+            return;
+        }
+        for (int l = 0; l < count; ++l) {
+            for (int k = 0; k <= order; ++k) s.lag[k] = s.a[k * kLanes + l];
+            GLM_autocorrelations_from_residuals(s.lag.data(), order, auto_cor[block.first + columns[l]]);
+        }
+    };
     for_each_block(pool, T, &progress, [&](int thread, const VoxelBlock &block, int begin, int end) {
-        OwnedVector<float> &y = series[static_cast<std::size_t>(thread)];
-        if (y.size() < T) y = OwnedVector<float>(T);
-        for (int j = begin; j < end && !estimate_failed; ++j) {
-            const std::int64_t v = block.first + j;
-            if (!voxel_in_mask(v)) continue;  // voxels outside the mask keep the white-noise values
-            for (std::int64_t t = 0; t < T; ++t) y[t] = block.data[t * block.count + j];
-            if (GLM_calculate_AR_coefficient(static_cast<int>(T), y.get(), order, auto_cor[v])) estimate_failed = true;
+        Storage &s = storage[static_cast<std::size_t>(thread)];
+        if (s.tile.empty()) {
+            s.tile.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.beta.resize(static_cast<std::size_t>(nb) * kLanes);
+            s.residuals.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.a.resize(static_cast<std::size_t>(order + 1) * kLanes);
+            s.lag.resize(static_cast<std::size_t>(order + 1));
+            s.coefficients.resize(static_cast<std::size_t>(order + 1) * kLanes);
+        }
+        int columns[kLanes], count = 0;
+        for (int j = begin; j < end; ++j) {
+            // Voxels outside the mask keep the white-noise values.
+            if (voxel_in_mask(block.first + j)) columns[count++] = j;
+            if (count == kLanes || (count > 0 && j + 1 == end)) {
+                estimate(s, block, columns, count);
+                count = 0;
+            }
         }
     });
-    if (estimate_failed) return 1;
     std::printf("\n\n");
 
     if (smooth_AR_maps()) return 1;

@@ -137,7 +137,7 @@ void store_maps(std::int64_t v, float baseline, float variance, float dof, const
         if (r.t < 0.0f) P = -P;
         P_map[c][v] = P;
         T_map[c][v] = r.t;
-        if (Z_map) Z_map[c][v] = z_statistic(r.F, r.t, dof, GLM.condition_nrows[c]);
+        if (Z_map) Z_map[c][v] = z_from_tail(r.tail, r.F, r.t, dof, GLM.condition_nrows[c]);
         float effect = r.effect, standard_error = r.standard_error;
         if (percent_change) {
             if (baseline == 0.0f) {
@@ -207,10 +207,7 @@ bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, const LoopSetti
 
     ConditionTest tests[MAX_CONDITIONS];
     for (int c = 0; c < set.nconditions; ++c) {
-        ConditionTest &r = tests[c];
-        r.F = 0.0f;
-        if (GLM_calculate_F(T, variance, resels, c, &r.F, &r.t, &r.p, &r.p_corrected, &r.effect, &r.standard_error))
-            return false;
+        if (GLM_calculate_condition(T, variance, resels, c, &tests[c])) return false;
     }
     store_maps(v, baseline, variance, fit_context.DOF, tests, set.nconditions, set.percent_change);
     if (set.residues)

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "glm/fit.h"
 #include "glm/fit_context.h"
@@ -296,16 +297,24 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
 
     // Residual autocovariances, then the bias reduction.
-    if (estimate_work.size() < 4 * (order + 1) + higher_lags)
-        estimate_work = OwnedVector<double>(4 * (order + 1) + higher_lags, "Allocation error in double_vector().");
-    double *a = estimate_work.get();     // order + 1 residual autocovariances
-    double *c = a + (order + 1);         // order + 1 bias-reduced autocovariances
-    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
+    if (estimate_work.size() < order + 1)
+        estimate_work = OwnedVector<double>(order + 1, "Allocation error in double_vector().");
+    double *a = estimate_work.get();
     for (int l = 0; l <= order; ++l) {
         double sum = 0.0;
         for (int t = l; t < n; ++t) sum += residuals[t] * residuals[t - l];
         a[l] = sum;
     }
+    GLM_autocorrelations_from_residuals(a, order, coeff);
+    return 0;
+}
+
+void GLM_autocorrelations_from_residuals(const double *a, int order, float *coeff) {
+    thread_local OwnedVector<double> work;
+    if (work.size() < 3 * (order + 1) + higher_lags)
+        work = OwnedVector<double>(3 * (order + 1) + higher_lags, "Allocation error in double_vector().");
+    double *c = work.get();              // order + 1 bias-reduced autocovariances
+    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
     auto reduce = [&](const double *from) {
         for (int l = 0; l <= order; ++l) {
             double sum = 0.0;
@@ -318,7 +327,7 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
         // No residual at all: the lag-0 value is not divided by.
         coeff[0] = 1.0f;
         for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(c[l]);
-        return 0;
+        return;
     }
     rho[0] = 1.0;
     for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
@@ -341,8 +350,25 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
     coeff[0] = 1.0f;
     for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(rho[l]);
-    return 0;
 }
+
+int GLM_AR_bias_terms(std::vector<double> &mixing, std::vector<double> &factors) {
+    const int p = GLM_input.AR_order;
+    mixing.resize(static_cast<std::size_t>(p + 1) * (p + 1));
+    factors.resize(static_cast<std::size_t>(p + 1) * (higher_lags > 0 ? higher_lags : 1));
+    for (int l = 0; l <= p; ++l) {
+        for (int m = 0; m <= p; ++m) mixing[static_cast<std::size_t>(l) * (p + 1) + m] = GLM.AR_mixing_matrix[l][m];
+        for (int m = 0; m < higher_lags; ++m) factors[static_cast<std::size_t>(l) * higher_lags + m] = higher_factors[l][m];
+    }
+    return higher_lags;
+}
+
+const float *GLM_AR_estimate_design(const float **pseudo_inverse) {
+    if (!build_kept || !GLM.AR_mixing_matrix || build_design.rows() != GLM.ntime) return nullptr;
+    *pseudo_inverse = build_pinv[0];
+    return build_design[0];
+}
+
 
 int GLM_whitening_factor(int p, const float *coeff, float *factor) {
     ensure(toeplitz, p + 1, p + 1);

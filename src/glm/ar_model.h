@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Fills GLM.AR_mixing_matrix with the inverse of the bias-reduction matrix of
 // the current residual_matrix. Allocates AR_mixing_matrix ((AR_order+1)
@@ -13,6 +14,17 @@ void GLMInternal_calculate_AR_mixing_matrix();
 // P of the build, both kept by GLMInternal_calculate_residual_matrix: this
 // equals residual_matrix*(include*y) at the cost of nbasis x ntime.
 int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff);
+// The bias-reduced autocorrelations coeff[0 .. order] from the residual
+// autocovariances a[0 .. order] (the second half of the estimate above).
+void GLM_autocorrelations_from_residuals(const double *a, int order, float *coeff);
+// The masked design of the build (ntime x nbasis) and, in *pseudo_inverse,
+// its unit-weight pseudo-inverse (nbasis x ntime), both row by row, of the
+// AR estimate; nullptr when the AR model of the design is not defined.
+const float *GLM_AR_estimate_design(const float **pseudo_inverse);
+// The inverse bias-reduction matrix ((p+1) x (p+1)) and the factors of the
+// lags beyond p ((p+1) x the returned number of lags) of the estimate, row
+// by row, in double.
+int GLM_AR_bias_terms(std::vector<double> &mixing, std::vector<double> &factors);
 // Inverse of the lower Cholesky factor of the Toeplitz matrix of the
 // autocorrelations coeff[0 .. p], the order lowered until that matrix is
 // positive definite. Writes the factor into factor ((p+1) x (p+1), row by

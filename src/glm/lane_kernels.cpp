@@ -1,67 +1,142 @@
 #include "glm/lane_kernels.h"
 
-#include <cmath>
+#include <cstring>
 
 // Each kernel is compiled twice, for the baseline processor and for one with
-// AVX2 and FMA; the loader picks the version once per process.
+// AVX2 and FMA; the loader picks the version once per process. The lanes are
+// vectors of the compiler (eight floats, or eight doubles), so that every
+// lane goes through the same instructions.
 #if defined(__x86_64__)
 #define LANE_KERNEL __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define LANE_KERNEL
 #endif
 
+// The helpers below are inlined into the kernels: the warning about the
+// calling convention of vector arguments concerns calls that never happen.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+
+typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
+typedef float Half __attribute__((vector_size(kLanes / 2 * sizeof(float))));
+typedef double HalfD __attribute__((vector_size(kLanes / 2 * sizeof(double))));
+static_assert(sizeof(Lanes) == kLanes * sizeof(float));
+
+typedef long long HalfMask __attribute__((vector_size(kLanes / 2 * sizeof(long long))));
+
+// Eight doubles as two vectors of four (one register each with AVX).
+struct LanesD {
+    HalfD lo, hi;
+};
+[[gnu::always_inline]] inline LanesD operator+(LanesD a, LanesD b) { return {a.lo + b.lo, a.hi + b.hi}; }
+[[gnu::always_inline]] inline LanesD operator-(LanesD a, LanesD b) { return {a.lo - b.lo, a.hi - b.hi}; }
+[[gnu::always_inline]] inline LanesD operator*(LanesD a, LanesD b) { return {a.lo * b.lo, a.hi * b.hi}; }
+[[gnu::always_inline]] inline LanesD operator*(double x, LanesD b) { return {x * b.lo, x * b.hi}; }
+[[gnu::always_inline]] inline LanesD &operator+=(LanesD &a, LanesD b) { return a = a + b; }
+[[gnu::always_inline]] inline LanesD operator/(LanesD a, LanesD b) { return {a.lo / b.lo, a.hi / b.hi}; }
+[[gnu::always_inline]] inline LanesD operator-(double x, LanesD b) { return {x - b.lo, x - b.hi}; }
+[[gnu::always_inline]] inline LanesD &operator-=(LanesD &a, LanesD b) { return a = a - b; }
+[[gnu::always_inline]] inline LanesD splat(double x) { return {HalfD{} + x, HalfD{} + x}; }
+struct MaskD {
+    HalfMask lo, hi;
+};
+[[gnu::always_inline]] inline MaskD operator&(MaskD a, MaskD b) { return {a.lo & b.lo, a.hi & b.hi}; }
+[[gnu::always_inline]] inline MaskD operator<(LanesD a, LanesD b) { return {a.lo < b.lo, a.hi < b.hi}; }
+[[gnu::always_inline]] inline MaskD operator>(LanesD a, LanesD b) { return {a.lo > b.lo, a.hi > b.hi}; }
+[[gnu::always_inline]] inline MaskD operator!=(LanesD a, LanesD b) { return {a.lo != b.lo, a.hi != b.hi}; }
+[[gnu::always_inline]] inline LanesD select(MaskD m, LanesD a, LanesD b) { return {m.lo ? a.lo : b.lo, m.hi ? a.hi : b.hi}; }
+[[gnu::always_inline]] inline LanesD magnitude(LanesD v) { return select(v < splat(0.0), splat(0.0) - v, v); }
+[[gnu::always_inline]] inline LanesD root(LanesD v) {
+    LanesD r;
+    for (int l = 0; l < kLanes / 2; ++l) r.lo[l] = __builtin_sqrt(v.lo[l]), r.hi[l] = __builtin_sqrt(v.hi[l]);
+    return r;
+}
+[[gnu::always_inline]] inline unsigned lanes_of(MaskD m) {
+    unsigned bits = 0;
+    for (int l = 0; l < kLanes / 2; ++l) bits |= (m.lo[l] ? 1u : 0u) << l | (m.hi[l] ? 1u : 0u) << (l + kLanes / 2);
+    return bits;
+}
+[[gnu::always_inline]] inline LanesD widen(Lanes v) {
+    Half lo, hi;
+    std::memcpy(&lo, &v, sizeof lo);
+    std::memcpy(&hi, reinterpret_cast<const char *>(&v) + sizeof lo, sizeof hi);
+    return {__builtin_convertvector(lo, HalfD), __builtin_convertvector(hi, HalfD)};
+}
+
+[[gnu::always_inline]] inline Lanes load(const float *p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+[[gnu::always_inline]] inline void store(float *p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline LanesD load(const double *p) {
+    LanesD v;
+    std::memcpy(&v.lo, p, sizeof v.lo);
+    std::memcpy(&v.hi, p + kLanes / 2, sizeof v.hi);
+    return v;
+}
+[[gnu::always_inline]] inline void store(double *p, LanesD v) {
+    std::memcpy(p, &v.lo, sizeof v.lo);
+    std::memcpy(p + kLanes / 2, &v.hi, sizeof v.hi);
+}
+[[gnu::always_inline]] inline Lanes magnitude(Lanes v) { return v < 0.0f ? -v : v; }
+
+}  // namespace
+
 LANE_KERNEL void lanes_project(int nb, int nt, const float *P, const float *y, std::int64_t pitch, const int *include,
                                float *beta) {
-    for (int i = 0; i < nb * kLanes; ++i) beta[i] = 0.0f;
-    for (int t = 0; t < nt; ++t) {
-        if (!include[t]) continue;  // adds include[t] y[t] = 0
-        const float *yt = y + t * pitch;
-        for (int b = 0; b < nb; ++b) {
-            const float p = P[static_cast<std::int64_t>(b) * nt + t];
-            float *acc = beta + b * kLanes;
-            for (int l = 0; l < kLanes; ++l) acc[l] += p * yt[l];
+    // Four coefficients at a time, their sums carried in registers over t.
+    int b = 0;
+    for (; b + 4 <= nb; b += 4) {
+        const float *p0 = P + static_cast<std::int64_t>(b) * nt, *p1 = p0 + nt, *p2 = p1 + nt, *p3 = p2 + nt;
+        Lanes s0{}, s1{}, s2{}, s3{};
+        for (int t = 0; t < nt; ++t) {
+            if (!include[t]) continue;  // adds include[t] y[t] = 0
+            const Lanes v = load(y + t * pitch);
+            s0 += p0[t] * v;
+            s1 += p1[t] * v;
+            s2 += p2[t] * v;
+            s3 += p3[t] * v;
         }
+        store(beta + b * kLanes, s0);
+        store(beta + (b + 1) * kLanes, s1);
+        store(beta + (b + 2) * kLanes, s2);
+        store(beta + (b + 3) * kLanes, s3);
+    }
+    for (; b < nb; ++b) {
+        const float *pb = P + static_cast<std::int64_t>(b) * nt;
+        Lanes s{};
+        for (int t = 0; t < nt; ++t)
+            if (include[t]) s += pb[t] * load(y + t * pitch);
+        store(beta + b * kLanes, s);
     }
 }
 
 LANE_KERNEL void lanes_residual(int nb, int nt, const float *X, const float *y, std::int64_t pitch, const int *include,
                                 const float *beta, float *r, float *squares, float *largest) {
-    float sq[kLanes], big[kLanes];
-    for (int l = 0; l < kLanes; ++l) sq[l] = big[l] = 0.0f;
+    Lanes sq{}, big{};
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
-        const float *yt = y + t * pitch;
-        const float m = static_cast<float>(include[t]);
-        float s[kLanes];
-        for (int l = 0; l < kLanes; ++l) s[l] = 0.0f;
-        for (int b = 0; b < nb; ++b) {
-            const float x = xt[b];
-            const float *bb = beta + b * kLanes;
-            for (int l = 0; l < kLanes; ++l) s[l] += x * bb[l];
-        }
-        for (int l = 0; l < kLanes; ++l) {
-            const float v = m * yt[l];
-            const float e = v - s[l];
-            sq[l] += e * e;
-            const float a = std::fabs(v);
-            big[l] = a > big[l] ? a : big[l];
-            if (r) r[t * kLanes + l] = e;
-        }
+        Lanes s{};
+        for (int b = 0; b < nb; ++b) s += xt[b] * load(beta + b * kLanes);
+        const Lanes v = static_cast<float>(include[t]) * load(y + t * pitch);
+        const Lanes e = v - s;
+        sq += e * e;
+        const Lanes a = magnitude(v);
+        big = a > big ? a : big;
+        if (r) store(r + t * kLanes, e);
     }
-    for (int l = 0; l < kLanes; ++l) squares[l] = sq[l], largest[l] = big[l];
+    store(squares, sq);
+    store(largest, big);
 }
 
 LANE_KERNEL void lanes_combine(int nb, int nt, const float *U, const float *beta, float *out) {
     for (int t = 0; t < nt; ++t) {
         const float *ut = U + static_cast<std::int64_t>(t) * nb;
-        float s[kLanes];
-        for (int l = 0; l < kLanes; ++l) s[l] = 0.0f;
-        for (int b = 0; b < nb; ++b) {
-            const float u = ut[b];
-            const float *bb = beta + b * kLanes;
-            for (int l = 0; l < kLanes; ++l) s[l] += u * bb[l];
-        }
-        for (int l = 0; l < kLanes; ++l) out[t * kLanes + l] = s[l];
+        Lanes s{};
+        for (int b = 0; b < nb; ++b) s += ut[b] * load(beta + b * kLanes);
+        store(out + t * kLanes, s);
     }
 }
 
@@ -72,24 +147,59 @@ LANE_KERNEL void lanes_weighted_products(int nb, int nt, const float *X, const f
         for (int i = 0; i < nb * kLanes; ++i) rhs[i] = 0.0f;
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
-        const float *wt = w + t * kLanes;
+        const Lanes wt = load(w + t * kLanes);
+        const Lanes rt = r ? load(r + t * kLanes) : Lanes{};
         for (int i = 0; i < nb; ++i) {
             const float xi = xt[i];
             if (xi == 0.0f) continue;  // adds only zeros
-            float xw[kLanes];
-            for (int l = 0; l < kLanes; ++l) xw[l] = xi * wt[l];
+            const Lanes xw = xi * wt;
             float *row = N + (i * nb) * kLanes;
-            for (int j = i; j < nb; ++j) {
-                const float xj = xt[j];
-                float *acc = row + j * kLanes;
-                for (int l = 0; l < kLanes; ++l) acc[l] += xw[l] * xj;
-            }
-            if (r) {
-                const float *rt = r + t * kLanes;
-                float *acc = rhs + i * kLanes;
-                for (int l = 0; l < kLanes; ++l) acc[l] += xw[l] * rt[l];
-            }
+            for (int j = i; j < nb; ++j) store(row + j * kLanes, load(row + j * kLanes) + xw * xt[j]);
+            if (r) store(rhs + i * kLanes, load(rhs + i * kLanes) + xw * rt);
         }
+    }
+}
+
+LANE_KERNEL void lanes_project_wide(int nb, int nt, const float *P, const float *y, std::int64_t pitch,
+                                    const int *include, double *beta) {
+    int b = 0;
+    for (; b + 2 <= nb; b += 2) {
+        const float *p0 = P + static_cast<std::int64_t>(b) * nt, *p1 = p0 + nt;
+        LanesD s0{}, s1{};
+        for (int t = 0; t < nt; ++t) {
+            if (!include[t]) continue;
+            const LanesD v = widen(load(y + t * pitch));
+            s0 += static_cast<double>(p0[t]) * v;
+            s1 += static_cast<double>(p1[t]) * v;
+        }
+        store(beta + b * kLanes, s0);
+        store(beta + (b + 1) * kLanes, s1);
+    }
+    for (; b < nb; ++b) {
+        const float *pb = P + static_cast<std::int64_t>(b) * nt;
+        LanesD s{};
+        for (int t = 0; t < nt; ++t)
+            if (include[t]) s += static_cast<double>(pb[t]) * widen(load(y + t * pitch));
+        store(beta + b * kLanes, s);
+    }
+}
+
+LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch,
+                                       const int *include, const double *beta, int order, double *e, double *a) {
+    for (int t = 0; t < nt; ++t) {
+        LanesD r{};
+        if (include[t]) {
+            const float *xt = X + static_cast<std::int64_t>(t) * nb;
+            LanesD s{};
+            for (int b = 0; b < nb; ++b) s += static_cast<double>(xt[b]) * load(beta + b * kLanes);
+            r = widen(load(y + t * pitch)) - s;
+        }
+        store(e + t * kLanes, r);
+    }
+    for (int k = 0; k <= order; ++k) {
+        LanesD s{};
+        for (int t = k; t < nt; ++t) s += load(e + t * kLanes) * load(e + (t - k) * kLanes);
+        store(a + k * kLanes, s);
     }
 }
 
@@ -97,67 +207,208 @@ LANE_KERNEL void lanes_project_double(int nb, int nt, const float *X, const floa
     for (int i = 0; i < nb * kLanes; ++i) rhs[i] = 0.0;
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
-        double zt[kLanes];
-        for (int l = 0; l < kLanes; ++l) zt[l] = z[t * kLanes + l];
+        const LanesD zt = widen(load(z + t * kLanes));
         for (int b = 0; b < nb; ++b) {
             const double x = xt[b];
             if (x == 0.0) continue;
-            double *acc = rhs + b * kLanes;
-            for (int l = 0; l < kLanes; ++l) acc[l] += x * zt[l];
+            store(rhs + b * kLanes, load(rhs + b * kLanes) + x * zt);
         }
     }
 }
 
 LANE_KERNEL void lanes_whiten(int nt, const LaneFilter &filter, const float *in, std::int64_t pitch, float *out) {
     const int p = filter.p;
-    for (int t = 0; t < nt; ++t)
-        for (int l = 0; l < kLanes; ++l) out[t * kLanes + l] = 0.0f;
+    for (int t = 0; t < nt * kLanes; ++t) out[t] = 0.0f;
     for (int b = 0; b < filter.nblocks; ++b) {
         const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
         for (int t = s0; t <= s1; ++t) {
             const int k = t - s0;
-            float s[kLanes];
-            for (int l = 0; l < kLanes; ++l) s[l] = 0.0f;
+            Lanes s{};
             if (k < p) {
                 const float *h = filter.head + (k * (k + 1) / 2) * kLanes;
-                for (int j = 0; j <= k; ++j) {
-                    const float *x = in + (s0 + j) * pitch;
-                    for (int l = 0; l < kLanes; ++l) s[l] += h[j * kLanes + l] * x[l];
-                }
+                for (int j = 0; j <= k; ++j) s += load(h + j * kLanes) * load(in + (s0 + j) * pitch);
             } else {
-                for (int i = p; i >= 0; --i) {
-                    const float *x = in + (t - i) * pitch;
-                    const float *f = filter.tap + i * kLanes;
-                    for (int l = 0; l < kLanes; ++l) s[l] += f[l] * x[l];
-                }
+                for (int i = p; i >= 0; --i) s += load(filter.tap + i * kLanes) * load(in + (t - i) * pitch);
             }
-            for (int l = 0; l < kLanes; ++l) out[t * kLanes + l] = s[l];
+            store(out + t * kLanes, s);
         }
     }
 }
 
 LANE_KERNEL void lanes_whiten_transposed(int nt, const LaneFilter &filter, const float *in, float *out) {
     const int p = filter.p;
-    for (int t = 0; t < nt; ++t)
-        for (int l = 0; l < kLanes; ++l) out[t * kLanes + l] = 0.0f;
+    for (int t = 0; t < nt * kLanes; ++t) out[t] = 0.0f;
     for (int b = 0; b < filter.nblocks; ++b) {
         const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
         for (int t = s0; t <= s1; ++t) {
             const int k = t - s0;
-            const float *v = in + t * kLanes;
+            const Lanes v = load(in + t * kLanes);
             if (k < p) {
                 const float *h = filter.head + (k * (k + 1) / 2) * kLanes;
                 for (int j = 0; j <= k; ++j) {
                     float *o = out + (s0 + j) * kLanes;
-                    for (int l = 0; l < kLanes; ++l) o[l] += h[j * kLanes + l] * v[l];
+                    store(o, load(o) + load(h + j * kLanes) * v);
                 }
             } else {
                 for (int i = p; i >= 0; --i) {
                     float *o = out + (t - i) * kLanes;
-                    const float *f = filter.tap + i * kLanes;
-                    for (int l = 0; l < kLanes; ++l) o[l] += f[l] * v[l];
+                    store(o, load(o) + load(filter.tap + i * kLanes) * v);
                 }
             }
+        }
+    }
+}
+
+LANE_KERNEL void lanes_squares(int nt, const float *in, float *squares, float *largest) {
+    Lanes sq{}, big{};
+    for (int t = 0; t < nt; ++t) {
+        const Lanes v = load(in + t * kLanes);
+        sq += v * v;
+        const Lanes a = magnitude(v);
+        big = a > big ? a : big;
+    }
+    store(squares, sq);
+    store(largest, big);
+}
+
+LANE_KERNEL void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,
+                                        float *coeff) {
+    // Scratch: c (p+1), rho (p+1+higher), corrected (p+1), phi and previous (p+1 each).
+    LanesD c[kMaxLaneOrder + 1], corrected[kMaxLaneOrder + 1], phi[kMaxLaneOrder + 1], previous[kMaxLaneOrder + 1];
+    LanesD rho[kMaxLaneOrder + 1 + kMaxLaneHigher];
+    LanesD A[kMaxLaneOrder + 1];
+    for (int k = 0; k <= p; ++k) A[k] = load(a + k * kLanes);
+    const auto reduce = [&](const LanesD *from) {
+        for (int l = 0; l <= p; ++l) {
+            LanesD sum = splat(0.0);
+            for (int m = 0; m <= p; ++m) sum += mixing[l * (p + 1) + m] * from[m];
+            c[l] = sum;
+        }
+    };
+    reduce(A);
+    // A voxel without residual keeps c undivided; the others go on.
+    const MaskD residual = c[0] != splat(0.0);
+    rho[0] = splat(1.0);
+    for (int l = 1; l <= p; ++l) rho[l] = select(residual, c[l] / c[0], c[l]);
+    MaskD active = residual;
+    for (int pass = 0; pass < 5 && higher > 0; ++pass) {
+        // Levinson-Durbin; a reflection of 1 or more ends the lane's passes.
+        LanesD v = splat(1.0);
+        for (int k = 1; k <= p; ++k) {
+            LanesD num = rho[k];
+            for (int j = 1; j < k; ++j) num -= phi[j] * rho[k - j];
+            const LanesD kappa = num / v;
+            active = active & (magnitude(kappa) < splat(1.0));
+            for (int j = 1; j < k; ++j) previous[j] = phi[j];
+            for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
+            phi[k] = kappa;
+            v = v * (1.0 - kappa * kappa);
+        }
+        if (lanes_of(active) == 0) break;
+        for (int m = p + 1; m <= p + higher; ++m) {
+            LanesD sum = splat(0.0);
+            for (int i = 1; i <= p; ++i) sum += phi[i] * rho[m - i];
+            rho[m] = sum;
+        }
+        for (int l = 0; l <= p; ++l) {
+            LanesD implied = splat(0.0);
+            for (int m = 0; m < higher; ++m) implied += factors[l * higher + m] * rho[p + 1 + m];
+            corrected[l] = A[l] - c[0] * implied;
+        }
+        LanesD kept[kMaxLaneOrder + 1];
+        for (int l = 0; l <= p; ++l) kept[l] = c[l];
+        reduce(corrected);
+        for (int l = 0; l <= p; ++l) c[l] = select(active, c[l], kept[l]);
+        active = active & (c[0] > splat(0.0));
+        for (int l = 1; l <= p; ++l) rho[l] = select(active, c[l] / c[0], rho[l]);
+    }
+    for (int l = 0; l <= p; ++l) {
+        const LanesD r = l == 0 ? splat(1.0) : rho[l];
+        for (int k = 0; k < kLanes / 2; ++k) {
+            coeff[l * kLanes + k] = static_cast<float>(r.lo[k]);
+            coeff[l * kLanes + k + kLanes / 2] = static_cast<float>(r.hi[k]);
+        }
+    }
+}
+
+LANE_KERNEL unsigned lanes_cholesky(int n, double *A, const char *skip) {
+    if (skip)
+        for (int j = 0; j < n; ++j)
+            if (skip[j])
+                for (int k = 0; k < n; ++k) {
+                    store(A + (j * n + k) * kLanes, splat(k == j ? 1.0 : 0.0));
+                    store(A + (k * n + j) * kLanes, splat(k == j ? 1.0 : 0.0));
+                }
+    MaskD good = splat(0.0) < splat(1.0);
+    for (int j = 0; j < n; ++j) {
+        double *aj = A + j * n * kLanes;
+        LanesD d = load(aj + j * kLanes);
+        for (int k = 0; k < j; ++k) d -= load(aj + k * kLanes) * load(aj + k * kLanes);
+        good = good & (d > splat(0.0));
+        const LanesD pivot = root(d);
+        store(aj + j * kLanes, pivot);
+        for (int i = j + 1; i < n; ++i) {
+            double *ai = A + i * n * kLanes;
+            LanesD s = load(ai + j * kLanes);
+            for (int k = 0; k < j; ++k) s -= load(ai + k * kLanes) * load(aj + k * kLanes);
+            store(ai + j * kLanes, s / pivot);
+        }
+    }
+    return ~lanes_of(good) & ((1u << kLanes) - 1u);
+}
+
+LANE_KERNEL void lanes_solve(int n, const double *L, double *x, bool upper) {
+    for (int i = 0; i < n; ++i) {
+        LanesD s = load(x + i * kLanes);
+        for (int k = 0; k < i; ++k) s -= load(L + (i * n + k) * kLanes) * load(x + k * kLanes);
+        store(x + i * kLanes, s / load(L + (i * n + i) * kLanes));
+    }
+    if (!upper) return;
+    for (int i = n - 1; i >= 0; --i) {
+        LanesD s = load(x + i * kLanes);
+        for (int k = i + 1; k < n; ++k) s -= load(L + (k * n + i) * kLanes) * load(x + k * kLanes);
+        store(x + i * kLanes, s / load(L + (i * n + i) * kLanes));
+    }
+}
+
+LANE_KERNEL void lanes_quadratic(int n, const double *x, const double *M, const double *y, double *out) {
+    LanesD sum = splat(0.0);
+    for (int a = 0; a < n; ++a) {
+        LanesD m = splat(0.0);
+        if (M) {
+            for (int b = 0; b < n; ++b) m += load(M + (a * n + b) * kLanes) * load(y + b * kLanes);
+        } else {
+            m = load(y + a * kLanes);
+        }
+        sum += load(x + a * kLanes) * m;
+    }
+    store(out, sum);
+}
+
+LANE_KERNEL void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N) {
+    const int p = filter.p;
+    const std::size_t square = static_cast<std::size_t>(n) * n;
+    for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
+    for (int i = 0; i <= p; ++i)
+        for (int j = 0; j <= p; ++j) {
+            const LanesD c = widen(load(filter.tap + i * kLanes)) * widen(load(filter.tap + j * kLanes));
+            const double *C = lagged + static_cast<std::size_t>(i * (p + 1) + j) * square;
+            for (int a = 0; a < n; ++a)
+                for (int b = 0; b <= a; ++b)
+                    store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + C[a * n + b] * c);
+        }
+    LanesD h[kMaxLaneBasis];
+    for (int k = 0; k < filter.nblocks; ++k) {
+        const int s0 = filter.blocks[2 * k], length = filter.blocks[2 * k + 1] - s0 + 1;
+        for (int row = 0; row < p && row < length; ++row) {
+            for (int b = 0; b < n; ++b) h[b] = splat(0.0);
+            for (int j = 0; j <= row; ++j) {
+                const LanesD c = widen(load(filter.head + (row * (row + 1) / 2 + j) * kLanes));
+                const float *x = X + static_cast<std::size_t>(s0 + j) * n;
+                for (int b = 0; b < n; ++b) h[b] += static_cast<double>(x[b]) * c;
+            }
+            for (int a = 0; a < n; ++a)
+                for (int b = 0; b <= a; ++b) store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + h[a] * h[b]);
         }
     }
 }

@@ -10,6 +10,10 @@
 #include <cstdint>
 
 constexpr int kLanes = 8;
+// Capacities of the per-lane AR estimate and normal matrices.
+constexpr int kMaxLaneOrder = 16;
+constexpr int kMaxLaneHigher = 32;
+constexpr int kMaxLaneBasis = 512;
 
 // beta[b][l] = sum over included t of P[b][t] y[t][l] (float, t increasing).
 // P is nb x nt, beta nb x kLanes.
@@ -31,8 +35,21 @@ void lanes_combine(int nb, int nt, const float *U, const float *beta, float *out
 // w[t][l] X[t][i] r[t][l] (float, t increasing). w and r are nt x kLanes.
 void lanes_weighted_products(int nb, int nt, const float *X, const float *w, const float *r, float *N, float *rhs);
 
+// beta[b][l] = sum over included t of P[b][t] y[t][l] in double precision
+// (t increasing).
+void lanes_project_wide(int nb, int nt, const float *P, const float *y, std::int64_t pitch, const int *include,
+                        double *beta);
+// Residuals e[t][l] = include[t] (y[t][l] - sum over b of X[t][b] beta[b][l])
+// in double precision into e (nt x kLanes), and their autocovariances
+// a[k][l] = sum over t >= k of e[t][l] e[t - k][l], k = 0 ... order.
+void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch, const int *include,
+                           const double *beta, int order, double *e, double *a);
+
 // rhs[b][l] = sum over t of X[t][b] z[t][l], in double precision.
 void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs);
+
+// Sums of squares and largest magnitudes of in (nt x kLanes) per lane.
+void lanes_squares(int nt, const float *in, float *squares, float *largest);
 
 // Banded whitening of lanes. Rows of the whitening matrix of lane l, for a
 // time point at position k of its block of included points (block start s0):
@@ -52,3 +69,27 @@ struct LaneFilter {
 void lanes_whiten(int nt, const LaneFilter &filter, const float *in, std::int64_t pitch, float *out);
 // out = W' in (both pitch kLanes): out[s] = sum over rows t of W[t][s] in[t].
 void lanes_whiten_transposed(int nt, const LaneFilter &filter, const float *in, float *out);
+
+// Eight voxels' AR estimates from their residual autocovariances a[k][l]
+// (k = 0 ... p, double): the bias reduction with the inverse bias-reduction
+// matrix mixing ((p+1) x (p+1)), and the passes that take out the part of
+// the lags p+1 ... p+higher implied by the estimate (factors (p+1) x higher),
+// as GLM_autocorrelations_from_residuals does for one voxel. coeff[k][l]
+// receives the autocorrelations (coeff[0] = 1).
+void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,
+                            float *coeff);
+
+// Per-lane dense linear algebra on n x n x kLanes double matrices (element
+// [a][b] of lane l at (a * n + b) * kLanes + l) and n x kLanes vectors.
+// Lower Cholesky factor in place (the lower triangle is read); rows and
+// columns marked in skip become those of the identity. Returns the lanes
+// (bit l) whose matrix is not positive definite.
+unsigned lanes_cholesky(int n, double *A, const char *skip);
+// x := L^-1 x, then with upper also x := L'^-1 x.
+void lanes_solve(int n, const double *L, double *x, bool upper);
+// out[l] = x' M y (M may be null: x' y).
+void lanes_quadratic(int n, const double *x, const double *M, const double *y, double *out);
+// Normal matrix of the whitened design, lower triangle: the lagged
+// cross-products lagged ((p+1)^2 blocks of n x n, over the rows that take the
+// taps) combined with the lanes' taps, plus the rows at block positions < p.
+void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N);

@@ -22,14 +22,6 @@ bool scaled = false;
 // Contrast values of one test; grown once, reused for every series.
 thread_local OwnedVector<float> contrast_values;
 
-void neutral_results(float *t, float *p, float *p_corrected, float *effect, float *standard_error) {
-    *t = 0.0f;
-    *effect = 0.0f;
-    *standard_error = 0.0f;
-    *p = 1.0f;
-    *p_corrected = 1.0f;
-}
-
 // Expected Euler characteristic of a three-dimensional t field with F in
 // place of t^2, times the resels; 0.1169 stands for (4 ln 2)^(3/2) / (2 pi)^2.
 // Evaluated in double so that a large F gives 0 rather than inf / inf.
@@ -147,26 +139,24 @@ void GLM_condition_test(const float *v, int q, float **cov, float **inv, float v
     result->t = static_cast<float>(std::sqrt(f));
     if (result->effect < 0.0f) result->t = -result->t;
 
-    const float nu = dof;
-    // Upper tail of the F distribution with (q, nu) degrees of freedom; for
-    // one row this is the two-sided p of t.
-    float x = nu / (static_cast<float>(q) * f + nu);
-    if (!(x >= 0.0f && x <= 1.0f)) x = 1.0f;
-    float prob = static_cast<float>(ibeta(nu / 2.0, q / 2.0, x));
-
+    // Upper tail of the F distribution with (q, dof) degrees of freedom, in
+    // double from F itself; for one row this is the two-sided p of t. The
+    // maps' p (float, at least exp(-100)) and z come from this one value.
+    const double nu = dof;
+    double x = nu / (nu + static_cast<double>(q) * f);
+    if (!(x >= 0.0 && x <= 1.0)) x = 1.0;
+    result->tail = ibeta(nu / 2.0, q / 2.0, x);
+    float prob = static_cast<float>(result->tail);
     const float floor_value = static_cast<float>(std::exp(-100.0));
     if (prob < floor_value) prob = floor_value;
-    result->p_corrected = corrected_p(f, nu, resels, prob);
+    result->p_corrected = corrected_p(f, dof, resels, prob);
     result->p = prob;
 }
 
-int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t, float *p, float *p_corrected,
-                    float *effect, float *standard_error) {
+int GLM_calculate_condition(int n, float variance, int resels, int c, ConditionTest *result) {
     const FitContext &fc = fit_context;
-    if (variance == 0.0f) {
-        neutral_results(t, p, p_corrected, effect, standard_error);
-        return 0;
-    }
+    *result = ConditionTest{0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1.0};
+    if (variance == 0.0f) return 0;
     if (c < 0 || c >= GLM.nconditions) {
         std::printf("Error: the specified condition (%d) is out of range (0-%d)\n", c, GLM.nconditions);
         return 1;
@@ -175,11 +165,7 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
         std::printf("Error: # time points != # used in GLM fit.");
         return 1;
     }
-    if (fc.singular_fit || c >= static_cast<int>(fc.covariance_singular.size()) || fc.covariance_singular[c]) {
-        *F = 0.0f;
-        neutral_results(t, p, p_corrected, effect, standard_error);
-        return 0;
-    }
+    if (fc.singular_fit || c >= static_cast<int>(fc.covariance_singular.size()) || fc.covariance_singular[c]) return 0;
 
     const int q = GLM.condition_nrows[c];
     int **K = GLM.contrast[c];
@@ -190,14 +176,23 @@ int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t
         for (int b = 0; b < GLM.nbasis; ++b) sum += K[r][b] * fc.effect_size[b];
         v[r] = sum;
     }
-    ConditionTest result;
     GLM_condition_test(v, q, fc.contrast_covariance[c].get(), fc.contrast_covariance_inverse[c].get(), variance, fc.DOF,
-                       resels, &result);
-    *F = result.F;
-    *t = result.t;
-    *p = result.p;
-    *p_corrected = result.p_corrected;
-    *effect = result.effect;
-    *standard_error = result.standard_error;
+                       resels, result);
     return 0;
+}
+
+int GLM_calculate_F(int n, float variance, int resels, int c, float *F, float *t, float *p, float *p_corrected,
+                    float *effect, float *standard_error) {
+    ConditionTest result;
+    const int status = GLM_calculate_condition(n, variance, resels, c, &result);
+    // A zero variance leaves F as the caller had it (the other results neutral).
+    if (status == 0 && variance != 0.0f) *F = result.F;
+    if (status == 0) {
+        *t = result.t;
+        *p = result.p;
+        *p_corrected = result.p_corrected;
+        *effect = result.effect;
+        *standard_error = result.standard_error;
+    }
+    return status;
 }

@@ -13,54 +13,12 @@ namespace {
 
 constexpr int kMaxReweightings = 10;
 
-// Lower Cholesky factor of the n x n matrix a (row by row; the lower triangle
-// is read and overwritten). Rows and columns marked in skip are replaced by
-// those of the identity: their coefficients are 0. False when a pivot is not
-// positive.
-bool cholesky(double *a, int n, const char *skip) {
-    if (skip)
-        for (int j = 0; j < n; ++j)
-            if (skip[j]) {
-                for (int k = 0; k < n; ++k) a[j * n + k] = a[k * n + j] = 0.0;
-                a[j * n + j] = 1.0;
-            }
-    for (int j = 0; j < n; ++j) {
-        double *aj = a + j * n;
-        double d = aj[j];
-        for (int k = 0; k < j; ++k) d -= aj[k] * aj[k];
-        if (!(d > 0.0)) return false;
-        aj[j] = std::sqrt(d);
-        for (int i = j + 1; i < n; ++i) {
-            double *ai = a + i * n;
-            double s = ai[j];
-            for (int k = 0; k < j; ++k) s -= ai[k] * aj[k];
-            ai[j] = s / aj[j];
-        }
-    }
-    return true;
-}
-
-// x := L^-1 x and x := L'^-1 x for a lower factor L (n x n).
-void solve_lower(const double *L, int n, double *x) {
-    for (int i = 0; i < n; ++i) {
-        double s = x[i];
-        for (int k = 0; k < i; ++k) s -= L[i * n + k] * x[k];
-        x[i] = s / L[i * n + i];
-    }
-}
-void solve_upper(const double *L, int n, double *x) {
-    for (int i = n - 1; i >= 0; --i) {
-        double s = x[i];
-        for (int k = i + 1; k < n; ++k) s -= L[k * n + i] * x[k];
-        x[i] = s / L[i * n + i];
-    }
-}
-
-// Lane l's symmetric matrix from the upper triangle of products stored
-// [i][j][lane], into a (n x n, both triangles).
-void lane_matrix(const float *N, int n, int l, double *a) {
-    for (int i = 0; i < n; ++i)
-        for (int j = i; j < n; ++j) a[i * n + j] = a[j * n + i] = N[(i * n + j) * kLanes + l];
+// The products [i][j][lane] (i <= j, float) as the lower triangle of lanes'
+// double matrices [a][b][lane].
+void widen_products(const float *N, int n, double *A) {
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b <= a; ++b)
+            for (int l = 0; l < kLanes; ++l) A[(a * n + b) * kLanes + l] = N[(b * n + a) * kLanes + l];
 }
 
 }  // namespace
@@ -169,9 +127,11 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan) {
     rhs_.resize(nb * kLanes);
     betad_.resize(nb * kLanes);
     rhsd_.resize(nb * kLanes);
-    normal_.resize(nb * nb);
+    normal_.resize(nb * nb * kLanes);
     factor_.resize(nb * nb * kLanes);
-    solve_.resize(nb * (plan.nconditions > 0 ? 8 : 1) + nb);
+    std::size_t most_rows = 1;
+    for (int q : plan.rows) most_rows = static_cast<std::size_t>(q) > most_rows ? q : most_rows;
+    solve_.resize((most_rows + 1) * nb * kLanes);
     head_.resize((p * (p + 1) / 2 + 1) * kLanes);
     tap_.resize((p + 1) * kLanes);
     coefficient_factor_.resize((p + 1) * (p + 1));
@@ -226,7 +186,6 @@ void TileFitter::fit_shared(const float *y, std::int64_t pitch, bool keep_residu
 
 void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *const *coefficients) {
     const int nb = plan_.nb, nt = plan_.nt, p = plan_.p;
-    const std::size_t square = static_cast<std::size_t>(nb) * nb;
     // Each lane's filter: rows at block position k < p from the inverse
     // factor (k <= q) or the taps, later rows the taps (zero beyond q).
     float *L = coefficient_factor_.data();
@@ -244,62 +203,28 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
     float *yw = work_.data(), *z = yw + nt * kLanes, *u = z + nt * kLanes;
     lanes_whiten(nt, filter, y, pitch, yw);
     float largest[kLanes], squares[kLanes], unused[kLanes];
-    for (int l = 0; l < kLanes; ++l) largest[l] = 0.0f;
-    for (int t = 0; t < nt; ++t)
-        for (int l = 0; l < kLanes; ++l) largest[l] = std::fmax(largest[l], std::fabs(yw[t * kLanes + l]));
-    // Right-hand side X'W'(Wy) and normal matrix (WX)'(WX) in double.
+    lanes_squares(nt, yw, unused, largest);
+    // Right-hand side X'W'(Wy) and normal matrix (WX)'(WX) in double; the
+    // coefficients from its Cholesky factor.
     lanes_whiten_transposed(nt, filter, yw, z);
     lanes_project_double(nb, nt, plan_.X.data(), z, rhsd_.data());
-    double *h = solve_.data();
+    lanes_lagged_normal(nb, filter, plan_.lagged.data(), plan_.X.data(), factor_.data());
+    const unsigned failed = lanes_cholesky(nb, factor_.data(), nullptr);
+    lanes_solve(nb, factor_.data(), rhsd_.data(), true);
     for (int l = 0; l < kLanes; ++l) {
-        double *N = &factor_[l * square];
-        for (std::size_t e = 0; e < square; ++e) N[e] = 0.0;
-        for (int i = 0; i <= p; ++i)
-            for (int j = 0; j <= p; ++j) {
-                const double c = static_cast<double>(tap_[i * kLanes + l]) * tap_[j * kLanes + l];
-                if (c == 0.0) continue;
-                const double *C = &plan_.lagged[static_cast<std::size_t>(i * (p + 1) + j) * square];
-                for (int a = 0; a < nb; ++a)
-                    for (int b = 0; b <= a; ++b) N[a * nb + b] += c * C[a * nb + b];
-            }
-        for (std::size_t k = 0; k < plan_.blocks.size(); k += 2) {
-            const int s0 = plan_.blocks[k], length = plan_.blocks[k + 1] - s0 + 1;
-            for (int row = 0; row < p && row < length; ++row) {
-                for (int b = 0; b < nb; ++b) h[b] = 0.0;
-                for (int j = 0; j <= row; ++j) {
-                    const double c = head_[(row * (row + 1) / 2 + j) * kLanes + l];
-                    const float *x = &plan_.X[static_cast<std::size_t>(s0 + j) * nb];
-                    for (int b = 0; b < nb; ++b) h[b] += c * x[b];
-                }
-                for (int a = 0; a < nb; ++a)
-                    for (int b = 0; b <= a; ++b) N[a * nb + b] += h[a] * h[b];
-            }
-        }
-        if (!cholesky(N, nb, nullptr)) {
-            singular[l] = true;
-            for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = 0.0f;
-            continue;
-        }
-        for (int b = 0; b < nb; ++b) h[b] = rhsd_[b * kLanes + l];
-        solve_lower(N, nb, h);
-        solve_upper(N, nb, h);
-        for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = static_cast<float>(h[b]);
+        singular[l] = (failed >> l) & 1u;
+        for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = singular[l] ? 0.0f : static_cast<float>(rhsd_[b * kLanes + l]);
     }
     // Residual sum of squares of the whitened fit: W (y - X beta).
     lanes_residual(nb, nt, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, unused, unused);
     lanes_whiten(nt, filter, u, kLanes, z);
-    for (int l = 0; l < kLanes; ++l) squares[l] = 0.0f;
-    for (int t = 0; t < nt; ++t)
-        for (int l = 0; l < kLanes; ++l) squares[l] += z[t * kLanes + l] * z[t * kLanes + l];
+    lanes_squares(nt, z, squares, unused);
     finish_variance(squares, largest, plan_.dof);
-    own_covariance_ = true;
-    for (int l = 0; l < kLanes; ++l) {
-        if (singular[l]) {
-            variance[l] = 0.0f;
-            continue;
-        }
-        condition_covariances(l, &factor_[l * square], nullptr, 1.0);
-    }
+    for (int l = 0; l < kLanes; ++l)
+        if (singular[l]) variance[l] = 0.0f;
+    double factor[kLanes];
+    for (int l = 0; l < kLanes; ++l) factor[l] = 1.0;
+    condition_covariances(factor_.data(), nullptr, factor);
 }
 
 void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
@@ -316,10 +241,10 @@ void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
             if (include[t]) absolute[l] += std::fabs(r_[t * kLanes + l]);
         active[l] = variance[l] != 0.0f;
         for (int b = 0; b < nb; ++b) betad_[b * kLanes + l] = beta_[b * kLanes + l];
-        double *F = &factor_[l * square];
-        for (std::size_t e = 0; e < square; ++e) F[e] = plan_.normal[e];
-        cholesky(F, nb, plan_.dropped.data());
     }
+    for (std::size_t e = 0; e < square; ++e)
+        for (int l = 0; l < kLanes; ++l) factor_[e * kLanes + l] = plan_.normal[e];
+    lanes_cholesky(nb, factor_.data(), plan_.dropped.data());
     for (std::size_t i = 0; i < w_.size(); ++i) w_[i] = 1.0f;
 
     // Each point is weighted by the inverse square of its (floored,
@@ -352,21 +277,22 @@ void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
         // Weighted cross-products and X'W r in one sweep; the coefficients
         // change by (X'WX)^-1 X'W r.
         lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), r_.data(), N_.data(), rhs_.data());
-        double *h = solve_.data();
+        double *A = normal_.data(), *h = solve_.data();
+        widen_products(N_.data(), nb, A);
+        const unsigned failed = lanes_cholesky(nb, A, plan_.dropped.data());
+        for (int b = 0; b < nb; ++b)
+            for (int l = 0; l < kLanes; ++l) h[b * kLanes + l] = plan_.dropped[b] ? 0.0 : rhs_[b * kLanes + l];
+        lanes_solve(nb, A, h, true);
         for (int l = 0; l < kLanes; ++l) {
             if (!active[l]) continue;
-            double *F = &factor_[l * square];
-            lane_matrix(N_.data(), nb, l, F);
-            if (!cholesky(F, nb, plan_.dropped.data())) {
+            if ((failed >> l) & 1u) {
                 singular[l] = true;
                 active[l] = false;
                 continue;
             }
-            for (int b = 0; b < nb; ++b) h[b] = plan_.dropped[b] ? 0.0 : rhs_[b * kLanes + l];
-            solve_lower(F, nb, h);
-            solve_upper(F, nb, h);
+            for (std::size_t e = 0; e < square; ++e) factor_[e * kLanes + l] = A[e * kLanes + l];
             for (int b = 0; b < nb; ++b) {
-                betad_[b * kLanes + l] += h[b];
+                betad_[b * kLanes + l] += h[b * kLanes + l];
                 beta_[b * kLanes + l] = static_cast<float>(betad_[b * kLanes + l]);
             }
         }
@@ -391,68 +317,77 @@ void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
     // the conditions' scales come from the calibration.
     for (std::size_t i = 0; i < w_.size(); ++i) w_[i] *= w_[i];
     lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), nullptr, N_.data(), nullptr);
-    own_covariance_ = true;
+    double *M = normal_.data();
+    widen_products(N_.data(), nb, M);
+    for (int a = 0; a < nb; ++a)
+        for (int b = a + 1; b < nb; ++b)
+            for (int l = 0; l < kLanes; ++l) M[(a * nb + b) * kLanes + l] = M[(b * nb + a) * kLanes + l];
     const int dof0 = plan_.ninclude - nb;
     const float calibrated = GLM_reweighted_dof();
+    double factor[kLanes];
+    bool sandwich = false;
     for (int l = 0; l < kLanes; ++l) {
+        factor[l] = 0.0;
         if (singular[l]) {
             variance[l] = 0.0f;
             for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = 0.0f;
             continue;
         }
-        if (variance[l] == 0.0f) continue;
-        if (dof0 <= 0 || !(absolute[l] > 0.0)) {
-            condition_covariances(l, &factor_[l * square], nullptr, 1.0);
-            continue;
-        }
+        if (variance[l] == 0.0f || dof0 <= 0 || !(absolute[l] > 0.0)) continue;
         const double tau2 = 1.5707963267948966 * absolute[l] * absolute[l] / (static_cast<double>(plan_.ninclude) * dof0);
-        lane_matrix(N_.data(), nb, l, normal_.data());
-        condition_covariances(l, &factor_[l * square], normal_.data(), tau2 / variance[l]);
+        factor[l] = tau2 / variance[l];
         dof[l] = calibrated > 0.0f ? calibrated : static_cast<float>(dof0);
+        sandwich = true;
     }
+    // Lanes without a sandwich (factor 0) keep the model covariance of the
+    // last weights (only a voxel whose first residuals are all 0 could).
+    if (sandwich) condition_covariances(factor_.data(), M, factor);
+    double ones[kLanes];
+    bool model = false;
+    for (int l = 0; l < kLanes; ++l) {
+        ones[l] = 1.0;
+        if (factor[l] == 0.0 && variance[l] != 0.0f && !singular[l]) model = true;
+    }
+    if (model) condition_covariances(factor_.data(), nullptr, ones, factor);
 }
 
-void TileFitter::condition_covariances(int l, const double *L, const double *middle, double factor) {
+void TileFitter::condition_covariances(const double *L, const double *middle, const double *factor,
+                                       const double *only_where_zero) {
     // Covariance K A K' (A = (L L')^-1) of every condition, or with a middle
-    // matrix M the sandwich factor K A M A K'.
+    // matrix M the sandwich factor K A M A K', for every lane (lanes whose
+    // only_where_zero entry is not 0 are left as they are).
     const int nb = plan_.nb;
-    double *columns = solve_.data();  // q columns of A K' (or L^-1 K'), nb each
+    own_covariance_ = true;
     for (int c = 0; c < plan_.nconditions; ++c) {
         const int q = plan_.rows[c];
-        std::vector<double> local;
-        double *Z = columns;
-        if (static_cast<std::size_t>(q) * nb > solve_.size()) {
-            local.resize(static_cast<std::size_t>(q) * nb);
-            Z = local.data();
-        }
+        double *Z = solve_.data(), *out = Z + static_cast<std::size_t>(q) * nb * kLanes;
         for (int r = 0; r < q; ++r) {
-            double *z = Z + r * nb;
-            for (int b = 0; b < nb; ++b) z[b] = plan_.contrast[c][static_cast<std::size_t>(r) * nb + b];
-            solve_lower(L, nb, z);
-            if (middle) solve_upper(L, nb, z);
+            double *z = Z + static_cast<std::size_t>(r) * nb * kLanes;
+            for (int b = 0; b < nb; ++b)
+                for (int l = 0; l < kLanes; ++l) z[b * kLanes + l] = plan_.contrast[c][static_cast<std::size_t>(r) * nb + b];
+            lanes_solve(nb, L, z, middle != nullptr);
         }
-        float *cov = &cov_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
-        float *inv = &inv_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
         const float scale = GLM_condition_variance_scale(c);
         for (int r = 0; r < q; ++r)
-            for (int s = 0; s < q; ++s) {
-                double sum = 0.0;
-                if (middle) {
-                    for (int a = 0; a < nb; ++a) {
-                        double m = 0.0;
-                        for (int b = 0; b < nb; ++b) m += middle[a * nb + b] * Z[s * nb + b];
-                        sum += Z[r * nb + a] * m;
-                    }
-                    sum *= factor;
-                } else {
-                    for (int b = 0; b < nb; ++b) sum += Z[r * nb + b] * Z[s * nb + b];
+            for (int s2 = r; s2 < q; ++s2) {
+                lanes_quadratic(nb, Z + static_cast<std::size_t>(r) * nb * kLanes, middle,
+                                Z + static_cast<std::size_t>(s2) * nb * kLanes, out);
+                for (int l = 0; l < kLanes; ++l) {
+                    if (only_where_zero && only_where_zero[l] != 0.0) continue;
+                    const float value = static_cast<float>(middle ? out[l] * factor[l] : out[l]) * scale;
+                    cov_[value_offset_[c] + static_cast<std::size_t>(l) * q * q + r * q + s2] = value;
+                    cov_[value_offset_[c] + static_cast<std::size_t>(l) * q * q + s2 * q + r] = value;
                 }
-                cov[r * q + s] = static_cast<float>(sum) * scale;
             }
-        float **cr = &cov_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
-        float **ir = &inv_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
-        for (int r = 0; r < q; ++r) cr[r] = cov + r * q, ir[r] = inv + r * q;
-        own_singular_[static_cast<std::size_t>(c) * kLanes + l] = GLM_invert_condition_covariance(q, cr, ir);
+        for (int l = 0; l < kLanes; ++l) {
+            if (only_where_zero && only_where_zero[l] != 0.0) continue;
+            float *cov = &cov_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
+            float *inv = &inv_[value_offset_[c] + static_cast<std::size_t>(l) * q * q];
+            float **cr = &cov_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+            float **ir = &inv_rows_[row_offset_[c] + static_cast<std::size_t>(l) * q];
+            for (int r = 0; r < q; ++r) cr[r] = cov + r * q, ir[r] = inv + r * q;
+            own_singular_[static_cast<std::size_t>(c) * kLanes + l] = GLM_invert_condition_covariance(q, cr, ir);
+        }
     }
 }
 
@@ -462,7 +397,7 @@ void TileFitter::test(int c, int l, int resels, ConditionTest *out) const {
     const int q = plan_.rows[c], nb = plan_.nb;
     const bool bad = own_covariance_ ? own_singular_[static_cast<std::size_t>(c) * kLanes + l] != 0 : plan_.singular[c] != 0;
     if (variance[l] == 0.0f || singular[l] || bad) {
-        *out = ConditionTest{0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f};
+        *out = ConditionTest{0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1.0};
         return;
     }
     float *v = contrast_values_.data();

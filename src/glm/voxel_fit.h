@@ -78,7 +78,8 @@ private:
     void fit_whitened(const float *y, std::int64_t pitch, const float *const *coefficients);
     void fit_reweighted(const float *y, std::int64_t pitch);
     void finish_variance(const float *squares, const float *largest, float degrees);
-    void condition_covariances(int l, const double *L, const double *middle, double factor);
+    void condition_covariances(const double *L, const double *middle, const double *factor,
+                               const double *only_where_zero = nullptr);
 
     const VoxelFitPlan &plan_;
     std::vector<float> beta_, r_, w_, work_, N_, rhs_, largest_;
