@@ -59,7 +59,7 @@ void set_neutral(int v, int nconditions) {
 
 // Working storage of one thread of the voxel loop.
 struct ThreadStorage {
-    OwnedVector<float> y, fit, raw, coefficients, tile, fitted;
+    OwnedVector<float> y, fit, raw, coefficients, tile, fitted, batch;
     std::unique_ptr<TileFitter> fitter;
     const VoxelFitPlan *plan = nullptr;
     int singular = 0;  // voxels whose weighted design was singular
@@ -69,6 +69,8 @@ struct ThreadStorage {
             tile = OwnedVector<float>(static_cast<std::int64_t>(T) * kLanes),
             fitted = OwnedVector<float>(static_cast<std::int64_t>(T) * kLanes);
         if (coefficients.size() < ar_order + 1) coefficients = OwnedVector<float>(ar_order + 1);
+        if (batch.size() < static_cast<std::int64_t>(T) * TileFitter::kBatch)
+            batch = OwnedVector<float>(static_cast<std::int64_t>(T) * TileFitter::kBatch);
     }
     TileFitter &fitter_for(const VoxelFitPlan &p) {
         if (!fitter || plan != &p) fitter = std::make_unique<TileFitter>(p), plan = &p;
@@ -105,15 +107,19 @@ struct Tile {
             pitch = block.count;
         } else {
             float *series = s.y.get(), *tile = s.tile.get();
-            for (int l = 0; l < kLanes; ++l)
-                if (l < count) {
-                    const float *in = block.data + column[l];
+            if (prefilter) {
+                for (int l = 0; l < kLanes; ++l) {
+                    const float *in = block.data + column[l < count ? l : 0];
                     for (int t = 0; t < T; ++t) series[t] = in[static_cast<std::int64_t>(t) * block.count];
-                    if (prefilter) GLMInternal_filter_masked(series);
+                    GLMInternal_filter_masked(series);
                     for (int t = 0; t < T; ++t) tile[t * kLanes + l] = series[t];
-                } else {
-                    for (int t = 0; t < T; ++t) tile[t * kLanes + l] = tile[t * kLanes];
                 }
+            } else {
+                const float *in[kLanes];
+                for (int l = 0; l < kLanes; ++l) in[l] = block.data + column[l < count ? l : 0];
+                for (int t = 0; t < T; ++t)
+                    for (int l = 0; l < kLanes; ++l) tile[t * kLanes + l] = in[l][static_cast<std::int64_t>(t) * block.count];
+            }
             y = tile;
             pitch = kLanes;
         }
@@ -215,19 +221,17 @@ bool fit_voxel(ThreadStorage &s, const VoxelBlock &block, int j, const LoopSetti
     return true;
 }
 
-// Fits the voxels of a tile together (voxel_fit.h) and fills their maps and
-// residues.
-void fit_tile(ThreadStorage &s, const VoxelBlock &block, Tile &tile, const VoxelFitPlan &plan, const LoopSettings &set) {
-    TileFitter &fitter = s.fitter_for(plan);
-    tile.gather(block, s, set.baseline_weights != nullptr);
-    fitter.fit(tile.y, tile.pitch, tile.coefficients);
+// Fills the maps and residues of the voxels whose fits are in the fitter's
+// lanes: lane l holds the voxel of block column columns[l] (l < count).
+void store_lanes(ThreadStorage &s, const VoxelBlock &block, const int *columns, int count, const TileFitter &fitter,
+                 const LoopSettings &set) {
     if (set.residues) fitter.fitted(s.fitted.get());
     const int first_baseline = GLM.nbasis - GLM.nbaseline_basis;
     const bool has_baseline = GLM_input.nbaseline_terms > 0 && GLM.nbaseline_basis >= GLM.nruns && GLM.ntime > 0;
     ConditionTest tests[MAX_CONDITIONS];
-    for (int l = 0; l < tile.count; ++l) {
-        const std::int64_t v = block.first + tile.column[l];
-        float *column = block.data + tile.column[l];
+    for (int l = 0; l < count; ++l) {
+        const std::int64_t v = block.first + columns[l];
+        float *column = block.data + columns[l];
         float baseline = 0.0f;
         if (set.baseline_weights) {
             baseline = weighted_baseline(set.baseline_weights, column, block.count);
@@ -245,6 +249,48 @@ void fit_tile(ThreadStorage &s, const VoxelBlock &block, Tile &tile, const Voxel
         if (set.residues)
             store_residue(column, block.count, s.fitted.get() + l, kLanes, s.raw.get(), set.baseline_weights != nullptr,
                           set.percent_change, baseline);
+    }
+}
+
+static_assert(kVoxelChunk <= TileFitter::kBatch, "a chunk of voxels is fitted in one batch");
+
+// Fits the in-mask voxels of a chunk (block columns columns[0 .. count-1])
+// together (voxel_fit.h) and fills their maps and residues.
+void fit_voxels(ThreadStorage &s, const VoxelBlock &block, const int *columns, int count, const VoxelFitPlan &plan,
+                const LoopSettings &set) {
+    TileFitter &fitter = s.fitter_for(plan);
+    const bool prefilter = set.baseline_weights != nullptr;
+    if (plan.kind == VoxelFitKind::Reweighted) {
+        const float *base = block.data;
+        std::int64_t pitch = block.count;
+        const int *source = columns;
+        int order[TileFitter::kBatch];
+        if (prefilter) {
+            // The series pass the before-fit band first, side by side.
+            const int T = GLM.ntime;
+            float *series = s.y.get(), *batch = s.batch.get();
+            for (int i = 0; i < count; ++i) {
+                const float *in = block.data + columns[i];
+                for (int t = 0; t < T; ++t) series[t] = in[static_cast<std::int64_t>(t) * block.count];
+                GLMInternal_filter_masked(series);
+                for (int t = 0; t < T; ++t) batch[static_cast<std::int64_t>(t) * TileFitter::kBatch + i] = series[t];
+                order[i] = i;
+            }
+            base = batch;
+            pitch = TileFitter::kBatch;
+            source = order;
+        }
+        fitter.fit_batch(base, pitch, source, count,
+                         [&](int first, int n) { store_lanes(s, block, columns + first, n, fitter, set); });
+        return;
+    }
+    for (int first = 0; first < count; first += kLanes) {
+        Tile tile;
+        tile.count = count - first < kLanes ? count - first : kLanes;
+        for (int l = 0; l < tile.count; ++l) tile.column[l] = columns[first + l];
+        tile.gather(block, s, prefilter);
+        fitter.fit(tile.y, tile.pitch, tile.coefficients);
+        store_lanes(s, block, tile.column, tile.count, fitter, set);
     }
 }
 
@@ -288,9 +334,6 @@ int calibrate_reweighted_tests(std::vector<ThreadStorage> &storage) {
     std::vector<int> counts(static_cast<std::size_t>(BLOCK_SIZE < V ? BLOCK_SIZE : V));
     // Each voxel's standardised residuals take the place of its data in the
     // block; after the block they go into the pool voxel by voxel.
-    const auto keep = [&](const VoxelBlock &block, int j, const float *values) {
-        for (int i = 0; i < counts[j]; ++i) block.data[static_cast<std::int64_t>(i) * block.count + j] = values[i];
-    };
     for_each_block(analysis_pool(), T, nullptr,
         [&](int thread, const VoxelBlock &block, int begin, int end) {
             ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
@@ -308,11 +351,14 @@ int calibrate_reweighted_tests(std::vector<ThreadStorage> &storage) {
                     TileFitter &fitter = s.fitter_for(plan);
                     tile.gather(block, s, false);
                     fitter.fit(tile.y, tile.pitch, nullptr, true);
+                    int lane_counts[kLanes];
+                    float *values = s.fitted.get();
+                    ResidualPool::standardised_tile(fitter.residuals(), plan.leverage.data(), values, lane_counts);
                     for (int l = 0; l < tile.count; ++l) {
                         const int c = tile.column[l];
-                        counts[c] = ResidualPool::standardised_residuals(fitter.residuals() + l, kLanes,
-                                                                         plan.leverage.data(), s.raw.get());
-                        keep(block, c, s.raw.get());
+                        counts[c] = lane_counts[l];
+                        for (int i = 0; i < counts[c]; ++i)
+                            block.data[static_cast<std::int64_t>(i) * block.count + c] = values[i * kLanes + l];
                     }
                     tile.count = 0;
                 }
@@ -365,25 +411,21 @@ int analyze_runs(int nconditions, int percent_change, int residue_mode) {
         [&](int thread, const VoxelBlock &block, int begin, int end) {
             ThreadStorage &s = storage[static_cast<std::size_t>(thread)];
             GLM_prepare_fit_context();
-            Tile tile;
+            int columns[kVoxelChunk], count = 0;
             for (int j = begin; j < end && !failed; ++j) {
                 const std::int64_t v = block.first + j;
                 if (voxel_in_mask(v)) {
-                    if (plan.kind == VoxelFitKind::Single) {
-                        if (!fit_voxel(s, block, j, settings)) failed = true;
-                    } else {
-                        tile.column[tile.count++] = j;
-                    }
-                } else {
-                    set_neutral(static_cast<int>(v), nconditions);
-                    if (settings.residues)
-                        for (int tau = 0; tau < T; ++tau) block.data[static_cast<std::int64_t>(tau) * block.count + j] = 0.0f;
+                    if (plan.kind != VoxelFitKind::Single)
+                        columns[count++] = j;
+                    else if (!fit_voxel(s, block, j, settings))
+                        failed = true;
+                    continue;
                 }
-                if (tile.count == kLanes || (tile.count > 0 && j + 1 == end)) {
-                    fit_tile(s, block, tile, plan, settings);
-                    tile.count = 0;
-                }
+                set_neutral(static_cast<int>(v), nconditions);
+                if (settings.residues)
+                    for (int tau = 0; tau < T; ++tau) block.data[static_cast<std::int64_t>(tau) * block.count + j] = 0.0f;
             }
+            if (count > 0) fit_voxels(s, block, columns, count, plan, settings);
         },
         [&](const VoxelBlock &block) {
             if (residue.active() && !failed) residue.write_block(block.data, static_cast<int>(block.first), block.count);

@@ -17,6 +17,7 @@
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
+#include "glm/lane_kernels.h"
 #include "glm/voxel_fit.h"
 #include "numerics/worker_pool.h"
 
@@ -51,6 +52,27 @@ int ResidualPool::standardised_residuals(const float *residue, std::int64_t stri
         out[count++] = static_cast<float>(residue[t * stride] / (scale * std::sqrt(room)));
     }
     return count;
+}
+
+void ResidualPool::standardised_tile(const float *r, const float *leverage, float *out, int *counts) {
+    const int nt = GLM.ntime;
+    float median[kLanes];
+    lanes_order_statistic(nt, GLM.include, r, GLM.ninclude / 2, median);
+    double scale[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        scale[l] = median[l] / 0.6745;
+        counts[l] = 0;
+    }
+    int k = 0;
+    for (int t = 0; t < nt; ++t) {
+        if (!GLM.include[t]) continue;
+        const double room = 1.0 - leverage[t];
+        if (!(room > 1e-3)) continue;
+        const double root = std::sqrt(room);
+        for (int l = 0; l < kLanes; ++l) out[k * kLanes + l] = static_cast<float>(r[t * kLanes + l] / (scale[l] * root));
+        ++k;
+    }
+    for (int l = 0; l < kLanes; ++l) counts[l] = scale[l] > 0.0 ? k : 0;
 }
 
 void ResidualPool::add(float value) {
@@ -170,37 +192,42 @@ int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries, WorkerPool &
             for (int t = 0; t < nt; ++t)
                 series[static_cast<std::size_t>(t) * kBatch + s] =
                     GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
-        workers.run((count + kLanes - 1) / kLanes, [&](int thread, std::int64_t tile) {
+        constexpr int kGroup = TileFitter::kBatch;
+        workers.run((count + kGroup - 1) / kGroup, [&](int thread, std::int64_t group) {
             Work &w = work[static_cast<std::size_t>(thread)];
             if (w.y.empty()) {
                 w.y.resize(nt), w.fit.resize(nt), w.coefficients.assign(p + 1, 0.0f);
                 w.coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
             }
-            const int first = static_cast<int>(tile) * kLanes;
-            const int lanes = count - first < kLanes ? count - first : kLanes;
-            for (int l = 0; l < lanes; ++l) usable[first + l] = 0;
-            if (plan.kind == VoxelFitKind::Single) {
-                for (int l = 0; l < lanes; ++l) fit_single(w, first + l);
+            const int first = static_cast<int>(group) * kGroup;
+            const int n = count - first < kGroup ? count - first : kGroup;
+            for (int i = 0; i < n; ++i) usable[first + i] = 0;
+            if (plan.kind != VoxelFitKind::Reweighted) {
+                for (int i = 0; i < n; ++i) fit_single(w, first + i);
                 return;
             }
             if (prefilter)
-                for (int l = 0; l < lanes; ++l) {
-                    for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + first + l];
+                for (int i = 0; i < n; ++i) {
+                    for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + first + i];
                     GLMInternal_filter_masked(w.y.data());
-                    for (int t = 0; t < nt; ++t) series[static_cast<std::size_t>(t) * kBatch + first + l] = w.y[t];
+                    for (int t = 0; t < nt; ++t) series[static_cast<std::size_t>(t) * kBatch + first + i] = w.y[t];
                 }
             if (!w.fitter) w.fitter = std::make_unique<TileFitter>(plan);
             TileFitter &fitter = *w.fitter;
-            fitter.fit(&series[first], kBatch);
-            for (int l = 0; l < lanes; ++l) {
-                if (fitter.variance[l] == 0.0f || fitter.singular[l]) continue;
-                for (int c = 0; c < nc; ++c) {
-                    ConditionTest test;
-                    fitter.test(c, l, 0, &test);
-                    statistics[static_cast<std::size_t>(first + l) * nc + c] = test.F;
+            int columns[kGroup];
+            for (int i = 0; i < n; ++i) columns[i] = first + i;
+            fitter.fit_batch(series.data(), kBatch, columns, n, [&](int lead, int lanes) {
+                for (int l = 0; l < lanes; ++l) {
+                    const int s = first + lead + l;
+                    if (fitter.variance[l] == 0.0f || fitter.singular[l]) continue;
+                    for (int c = 0; c < nc; ++c) {
+                        ConditionTest test;
+                        fitter.test(c, l, 0, &test);
+                        statistics[static_cast<std::size_t>(s) * nc + c] = test.F;
+                    }
+                    usable[s] = 1;
                 }
-                usable[first + l] = 1;
-            }
+            });
         });
         if (failed) return 1;
         for (int s = 0; s < count; ++s)

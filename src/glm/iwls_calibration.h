@@ -27,6 +27,9 @@ public:
     // residual / 0.6745, written to out (at most ntime values); returns their
     // number. A fit without residual variance has none.
     static int standardised_residuals(const float *residue, std::int64_t stride, const float *leverage, float *out);
+    // The same for the eight fits of a tile (residuals r[t * 8 + l]): the
+    // values of lane l at out[k * 8 + l], their number in counts[l].
+    static void standardised_tile(const float *r, const float *leverage, float *out, int *counts);
     // Offers one value to the sample.
     void add(float value);
     int size() const { return count_; }

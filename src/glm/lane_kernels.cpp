@@ -203,6 +203,98 @@ LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const flo
     }
 }
 
+namespace {
+
+// Sums out[k][l] = sum over included t of G[t][k] v[t][l] for `Units` groups
+// of eight columns from `first` and four lanes from `lane`: the columns are
+// the vectors, the lanes' values are broadcast.
+template <int Units>
+[[gnu::always_inline]] inline void weighted_sums_block(int stride, int first, int lane, int nt, const int *include,
+                                                       const float *G, const float *v, float *out) {
+    Lanes acc[4][Units];
+    for (int l = 0; l < 4; ++l)
+        for (int u = 0; u < Units; ++u) acc[l][u] = Lanes{};
+    for (int t = 0; t < nt; ++t) {
+        if (!include[t]) continue;
+        const float *g = G + static_cast<std::int64_t>(t) * stride + first;
+        const float *vt = v + t * kLanes + lane;
+        Lanes column[Units];
+        for (int u = 0; u < Units; ++u) column[u] = load(g + u * kLanes);
+        for (int l = 0; l < 4; ++l)
+            for (int u = 0; u < Units; ++u) acc[l][u] += column[u] * vt[l];
+    }
+    for (int u = 0; u < Units; ++u)
+        for (int k = 0; k < kLanes; ++k)
+            for (int l = 0; l < 4; ++l) out[(first + u * kLanes + k) * kLanes + lane + l] = acc[l][u][k];
+}
+
+}  // namespace
+
+LANE_KERNEL void lanes_weighted_sums(int columns, int stride, int segment, int nt, const int *include,
+                                     const float *G, const float *v, const float *v2, float *out) {
+    for (int first = 0; first < columns;) {
+        const int end = first < segment ? (segment < columns ? segment : columns) : columns;
+        const float *values = first < segment ? v : v2;
+        const bool pair = end - first >= 2 * kLanes;
+        for (int lane = 0; lane < kLanes; lane += 4) {
+            if (pair)
+                weighted_sums_block<2>(stride, first, lane, nt, include, G, values, out);
+            else
+                weighted_sums_block<1>(stride, first, lane, nt, include, G, values, out);
+        }
+        first += pair ? 2 * kLanes : kLanes;
+    }
+}
+
+LANE_KERNEL void lanes_residual_total(int nt, const int *include, const float *r, const float *floor, float *total) {
+    const Lanes f = load(floor);
+    Lanes sum{};
+    for (int t = 0; t < nt; ++t) sum += static_cast<float>(include[t]) * (magnitude(load(r + t * kLanes)) + f);
+    store(total, sum);
+}
+
+LANE_KERNEL void lanes_reweight(int nt, const int *include, const float *r, const float *floor, const float *mean,
+                                unsigned active, float *w) {
+    const Lanes f = load(floor), m = load(mean);
+    Lanes keep;
+    for (int l = 0; l < kLanes; ++l) keep[l] = (active >> l) & 1u ? 0.0f : 1.0f;
+    for (int t = 0; t < nt; ++t) {
+        const Lanes e = static_cast<float>(include[t]) * (magnitude(load(r + t * kLanes)) + f) / m;
+        const Lanes weight = e != 0.0f ? 1.0f / (e * e) : Lanes{};
+        store(w + t * kLanes, keep != 0.0f ? load(w + t * kLanes) : weight);
+    }
+}
+
+LANE_KERNEL void lanes_absolute_sum(int nt, const int *include, const float *r, double *absolute) {
+    LanesD sum = splat(0.0);
+    for (int t = 0; t < nt; ++t)
+        if (include[t]) sum += widen(magnitude(load(r + t * kLanes)));
+    store(absolute, sum);
+}
+
+LANE_KERNEL void lanes_order_statistic(int nt, const int *include, const float *r, int rank, float *out) {
+    // Bisection on the bit patterns of |r|, which order non-negative floats as
+    // integers: the smallest pattern u with more than rank values <= u.
+    typedef int Ints __attribute__((vector_size(kLanes * sizeof(int))));
+    Ints lo{}, hi = Ints{} + 0x7f800000;
+    const Ints mask = Ints{} + 0x7fffffff;
+    for (int step = 0; step < 31; ++step) {
+        const Ints mid = lo + ((hi - lo) >> 1);
+        Ints count{};
+        for (int t = 0; t < nt; ++t) {
+            if (!include[t]) continue;
+            Ints bits;
+            const Lanes v = load(r + t * kLanes);
+            std::memcpy(&bits, &v, sizeof bits);
+            count -= (bits & mask) <= mid;  // a true comparison is -1
+        }
+        const Ints enough = count > rank;
+        hi = enough ? mid : hi;
+        lo = enough ? lo : mid + 1;
+    }
+    std::memcpy(out, &hi, sizeof hi);
+}
+
 LANE_KERNEL void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs) {
     for (int i = 0; i < nb * kLanes; ++i) rhs[i] = 0.0;
     for (int t = 0; t < nt; ++t) {

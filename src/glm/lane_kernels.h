@@ -45,6 +45,26 @@ void lanes_project_wide(int nb, int nt, const float *P, const float *y, std::int
 void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch, const int *include,
                            const double *beta, int order, double *e, double *a);
 
+// Weighted sums of a shared table G (nt rows of stride floats; columns,
+// stride and segment multiples of kLanes): out[k][l] = sum over included t
+// of G[t][k] v[t][l] for k < columns, with v the weights before column
+// `segment` and v2 from there on (both nt x kLanes). Sums in float, t
+// increasing.
+void lanes_weighted_sums(int columns, int stride, int segment, int nt, const int *include, const float *G,
+                         const float *v, const float *v2, float *out);
+
+// Re-weighting of lanes by their residuals r: total[l] = sum over t of
+// include[t] (|r[t][l]| + floor[l]) (float, t increasing), and, for the
+// lanes marked in active (bit l), w[t][l] = 1 / e^2 (0 when e = 0) with
+// e = include[t] (|r[t][l]| + floor[l]) / mean[l].
+void lanes_residual_total(int nt, const int *include, const float *r, const float *floor, float *total);
+void lanes_reweight(int nt, const int *include, const float *r, const float *floor, const float *mean,
+                    unsigned active, float *w);
+// absolute[l] = sum over included t of |r[t][l]| (double).
+void lanes_absolute_sum(int nt, const int *include, const float *r, double *absolute);
+// The rank-th smallest of |r[t][l]| over the included t (rank from 0), per lane.
+void lanes_order_statistic(int nt, const int *include, const float *r, int rank, float *out);
+
 // rhs[b][l] = sum over t of X[t][b] z[t][l], in double precision.
 void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs);
 

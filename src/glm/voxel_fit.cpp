@@ -1,6 +1,7 @@
 #include "glm/voxel_fit.h"
 
 #include <cfloat>
+#include <algorithm>
 #include <cmath>
 
 #include "glm/ar_model.h"
@@ -13,12 +14,14 @@ namespace {
 
 constexpr int kMaxReweightings = 10;
 
-// The products [i][j][lane] (i <= j, float) as the lower triangle of lanes'
-// double matrices [a][b][lane].
-void widen_products(const float *N, int n, double *A) {
+// The weighted products [pair][lane] (float) as lanes' symmetric double
+// matrices [a][b][lane].
+void widen_products(const float *S, const std::vector<int> &pair, int n, double *A) {
     for (int a = 0; a < n; ++a)
-        for (int b = 0; b <= a; ++b)
-            for (int l = 0; l < kLanes; ++l) A[(a * n + b) * kLanes + l] = N[(b * n + a) * kLanes + l];
+        for (int b = 0; b < n; ++b) {
+            const int k = pair[a * n + b];
+            for (int l = 0; l < kLanes; ++l) A[(a * n + b) * kLanes + l] = k >= 0 ? S[k * kLanes + l] : 0.0;
+        }
 }
 
 }  // namespace
@@ -91,6 +94,29 @@ void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened) {
                     }
     }
     if (plan.kind == VoxelFitKind::Reweighted) {
+        // Products of columns that are never both non-zero (the baselines of
+        // different runs) are left out: their sums are 0.
+        const auto padded = [](int n) { return (n + kLanes - 1) / kLanes * kLanes; };
+        plan.pair.assign(square, -1);
+        int pairs = 0;
+        for (int i = 0; i < nb; ++i)
+            for (int j = i; j < nb; ++j) {
+                bool used = false;
+                for (int t = 0; t < nt && !used; ++t)
+                    used = plan.X[static_cast<std::size_t>(t) * nb + i] * plan.X[static_cast<std::size_t>(t) * nb + j] != 0.0f;
+                if (used) plan.pair[i * nb + j] = plan.pair[j * nb + i] = pairs++;
+            }
+        plan.segment = padded(pairs);
+        plan.stride = plan.segment + padded(nb);
+        plan.products.assign(static_cast<std::size_t>(nt) * plan.stride, 0.0f);
+        for (int t = 0; t < nt; ++t) {
+            const float *x = &plan.X[static_cast<std::size_t>(t) * nb];
+            float *g = &plan.products[static_cast<std::size_t>(t) * plan.stride];
+            for (int i = 0; i < nb; ++i)
+                for (int j = i; j < nb; ++j)
+                    if (plan.pair[i * nb + j] >= 0) g[plan.pair[i * nb + j]] = x[i] * x[j];
+            for (int b = 0; b < nb; ++b) g[plan.segment + b] = x[b];
+        }
         plan.normal.assign(square, 0.0);
         for (int t = 0; t < nt; ++t)
             for (int a = 0; a < nb; ++a)
@@ -123,7 +149,7 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan) {
     r_.resize(nt * kLanes);
     w_.resize(nt * kLanes);
     work_.resize(3 * nt * kLanes);
-    N_.resize(nb * nb * kLanes);
+    N_.resize(std::max<std::size_t>(nb * nb, plan.stride) * kLanes);
     rhs_.resize(nb * kLanes);
     betad_.resize(nb * kLanes);
     rhsd_.resize(nb * kLanes);
@@ -151,6 +177,13 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan) {
     shared_rows_.resize(2 * most);
     own_singular_.resize(static_cast<std::size_t>(plan.nconditions) * kLanes);
     for (int l = 0; l < kLanes; ++l) order[l] = 0;
+    if (plan.kind == VoxelFitKind::Reweighted) {
+        series_.resize(kBatch);
+        for (Series &s : series_) s.beta.resize(nb);
+        batch_r_.resize(kBatch * nt);
+        batch_y_.resize(kBatch * nt);
+        batch_w_.resize(kBatch * nt);
+    }
 }
 
 void TileFitter::finish_variance(const float *squares, const float *largest, float degrees) {
@@ -169,8 +202,6 @@ void TileFitter::fit(const float *y, std::int64_t pitch, const float *const *coe
     own_covariance_ = false;
     if (plan_.kind == VoxelFitKind::Whitened && !first_only)
         fit_whitened(y, pitch, coefficients);
-    else if (plan_.kind == VoxelFitKind::Reweighted && !first_only)
-        fit_reweighted(y, pitch);
     else
         fit_shared(y, pitch, first_only);
 }
@@ -227,128 +258,188 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
     condition_covariances(factor_.data(), nullptr, factor);
 }
 
-void TileFitter::fit_reweighted(const float *y, std::int64_t pitch) {
-    const int nb = plan_.nb, nt = plan_.nt;
-    const std::size_t square = static_cast<std::size_t>(nb) * nb;
-    const int *include = plan_.include;
-    fit_shared(y, pitch, true);
-    // Until a pass is accepted a lane keeps the unit-weight fit.
-    double absolute[kLanes];
-    bool active[kLanes];
-    for (int l = 0; l < kLanes; ++l) {
-        absolute[l] = 0.0;
-        for (int t = 0; t < nt; ++t)
-            if (include[t]) absolute[l] += std::fabs(r_[t * kLanes + l]);
-        active[l] = variance[l] != 0.0f;
-        for (int b = 0; b < nb; ++b) betad_[b * kLanes + l] = beta_[b * kLanes + l];
-    }
-    for (std::size_t e = 0; e < square; ++e)
-        for (int l = 0; l < kLanes; ++l) factor_[e * kLanes + l] = plan_.normal[e];
-    lanes_cholesky(nb, factor_.data(), plan_.dropped.data());
-    for (std::size_t i = 0; i < w_.size(); ++i) w_[i] = 1.0f;
+void TileFitter::gather(const float *base, std::int64_t pitch, const int *columns, const int *lanes, int count,
+                        float *out) const {
+    // Lane l of out gets series lanes[l] (the first one again for l >= count).
+    const int nt = plan_.nt;
+    const float *in[kLanes];
+    for (int l = 0; l < kLanes; ++l) in[l] = base + columns[lanes[l < count ? l : 0]];
+    for (int t = 0; t < nt; ++t)
+        for (int l = 0; l < kLanes; ++l) out[t * kLanes + l] = in[l][t * pitch];
+}
 
-    // Each point is weighted by the inverse square of its (floored,
-    // mean-normalised) absolute residual, until the variance changes by at
-    // most 0.1 percent, at most 10 times; each lane stops on its own.
-    for (int pass = 0; pass < kMaxReweightings; ++pass) {
-        bool any = false;
-        float floor[kLanes], mean[kLanes], previous[kLanes];
+void TileFitter::fit_batch(const float *base, std::int64_t pitch, const int *columns, int count,
+                           const std::function<void(int, int)> &done) {
+    const int nb = plan_.nb, nt = plan_.nt;
+    const int *include = plan_.include;
+    const std::size_t stride = static_cast<std::size_t>(nt);  // per-series storage of residuals and weights
+    float *y = work_.data();
+    int lanes[kLanes];
+
+    // The unit-weight fits, eight series at a time.
+    for (int first = 0; first < count; first += kLanes) {
+        const int n = count - first < kLanes ? count - first : kLanes;
+        for (int l = 0; l < kLanes; ++l) lanes[l] = first + (l < n ? l : 0);
+        gather(base, pitch, columns, lanes, kLanes, y);
+        fit_shared(y, kLanes, true);
+        double absolute[kLanes];
+        lanes_absolute_sum(nt, include, r_.data(), absolute);
+        for (int l = 0; l < n; ++l) {
+            const int i = first + l;
+            Series &s = series_[i];
+            s.variance = variance[l];
+            s.absolute = absolute[l];
+            s.singular = false;
+            for (int b = 0; b < nb; ++b) s.beta[b] = beta_[b * kLanes + l];
+            for (int t = 0; t < nt; ++t) {
+                batch_r_[i * stride + t] = r_[t * kLanes + l];
+                batch_w_[i * stride + t] = 1.0f;
+                batch_y_[i * stride + t] = y[t * kLanes + l];
+            }
+        }
+    }
+
+    // Re-weighting: each point is weighted by the inverse square of its
+    // (floored, mean-normalised) absolute residual, until the variance changes
+    // by at most 0.1 percent, at most 10 times. Every lane carries one series
+    // through its passes and takes the next one when it is done, so that
+    // lanes do not idle while others go on.
+    int slot[kLanes], passes[kLanes], next = 0;
+    const auto load_series = [&](int l) {
+        while (next < count && series_[next].variance == 0.0f) ++next;  // no residual: nothing to re-weight
+        slot[l] = next < count ? next++ : -1;
+        passes[l] = 0;
+        if (slot[l] < 0) return;
+        const Series &s = series_[slot[l]];
+        const float *in = &batch_y_[slot[l] * stride];
+        for (int t = 0; t < nt; ++t) {
+            y[t * kLanes + l] = in[t];
+            r_[t * kLanes + l] = batch_r_[slot[l] * stride + t];
+            w_[t * kLanes + l] = 1.0f;
+        }
+        variance[l] = s.variance;
+        for (int b = 0; b < nb; ++b) betad_[b * kLanes + l] = beta_[b * kLanes + l] = s.beta[b];
+    };
+    const auto finish_series = [&](int l, bool singular) {
+        Series &s = series_[slot[l]];
+        s.singular = singular;
+        s.variance = singular ? 0.0f : variance[l];
+        for (int b = 0; b < nb; ++b) s.beta[b] = singular ? 0.0f : beta_[b * kLanes + l];
+        for (int t = 0; t < nt; ++t) batch_w_[slot[l] * stride + t] = w_[t * kLanes + l];
+        load_series(l);
+    };
+    for (int l = 0; l < kLanes; ++l) load_series(l);
+    for (;;) {
+        unsigned active = 0;
+        float floor[kLanes], mean[kLanes], previous[kLanes], total[kLanes];
         for (int l = 0; l < kLanes; ++l) {
-            if (!active[l]) continue;
             previous[l] = variance[l];
-            floor[l] = std::sqrt(previous[l]) / 10.0f;
-            float total = 0.0f;
-            for (int t = 0; t < nt; ++t)
-                total += static_cast<float>(include[t]) * (std::fabs(r_[t * kLanes + l]) + floor[l]);
-            if (!(total > 0.0f)) {
-                active[l] = false;
+            floor[l] = slot[l] >= 0 ? std::sqrt(previous[l]) / 10.0f : 0.0f;
+        }
+        lanes_residual_total(nt, include, r_.data(), floor, total);
+        bool occupied = false;
+        for (int l = 0; l < kLanes; ++l) {
+            mean[l] = 1.0f;
+            if (slot[l] < 0) continue;
+            occupied = true;
+            if (!(total[l] > 0.0f)) {  // no weights to form: the series keeps its last fit
+                finish_series(l, false);  // the lane's next series starts with the next pass
                 continue;
             }
-            mean[l] = total / static_cast<float>(plan_.ninclude);
-            any = true;
+            mean[l] = total[l] / static_cast<float>(plan_.ninclude);
+            active |= 1u << l;
         }
-        if (!any) break;
-        for (int t = 0; t < nt; ++t)
-            for (int l = 0; l < kLanes; ++l) {
-                if (!active[l]) continue;
-                const float e = static_cast<float>(include[t]) * (std::fabs(r_[t * kLanes + l]) + floor[l]) / mean[l];
-                w_[t * kLanes + l] = e != 0.0f ? 1.0f / (e * e) : 0.0f;
-            }
+        if (!occupied) break;
+        lanes_reweight(nt, include, r_.data(), floor, mean, active, w_.data());
         // Weighted cross-products and X'W r in one sweep; the coefficients
         // change by (X'WX)^-1 X'W r.
-        lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), r_.data(), N_.data(), rhs_.data());
+        float *wr = work_.data() + static_cast<std::size_t>(nt) * kLanes;
+        for (int i = 0; i < nt * kLanes; ++i) wr[i] = w_[i] * r_[i];
+        lanes_weighted_sums(plan_.stride, plan_.stride, plan_.segment, nt, include, plan_.products.data(), w_.data(), wr,
+                            N_.data());
         double *A = normal_.data(), *h = solve_.data();
-        widen_products(N_.data(), nb, A);
+        widen_products(N_.data(), plan_.pair, nb, A);
         const unsigned failed = lanes_cholesky(nb, A, plan_.dropped.data());
         for (int b = 0; b < nb; ++b)
-            for (int l = 0; l < kLanes; ++l) h[b * kLanes + l] = plan_.dropped[b] ? 0.0 : rhs_[b * kLanes + l];
+            for (int l = 0; l < kLanes; ++l)
+                h[b * kLanes + l] = plan_.dropped[b] ? 0.0 : N_[(plan_.segment + b) * kLanes + l];
         lanes_solve(nb, A, h, true);
         for (int l = 0; l < kLanes; ++l) {
-            if (!active[l]) continue;
-            if ((failed >> l) & 1u) {
-                singular[l] = true;
-                active[l] = false;
-                continue;
-            }
-            for (std::size_t e = 0; e < square; ++e) factor_[e * kLanes + l] = A[e * kLanes + l];
+            if (!((active >> l) & 1u) || ((failed >> l) & 1u)) continue;
             for (int b = 0; b < nb; ++b) {
                 betad_[b * kLanes + l] += h[b * kLanes + l];
                 beta_[b * kLanes + l] = static_cast<float>(betad_[b * kLanes + l]);
             }
         }
         float squares[kLanes], largest[kLanes];
-        lanes_residual(nb, nt, plan_.X.data(), y, pitch, include, beta_.data(), r_.data(), squares, largest);
+        lanes_residual(nb, nt, plan_.X.data(), y, kLanes, include, beta_.data(), r_.data(), squares, largest);
         for (int l = 0; l < kLanes; ++l) {
-            if (!active[l]) continue;
-            const float rounding = 4.0f * FLT_EPSILON * largest[l] * std::sqrt(static_cast<float>(nt));
-            variance[l] = squares[l] > static_cast<float>(nt) * rounding * rounding ? squares[l] / plan_.dof : 0.0f;
-            if (variance[l] == 0.0f) {
-                active[l] = false;
+            if (!((active >> l) & 1u)) continue;
+            if ((failed >> l) & 1u) {
+                finish_series(l, true);
                 continue;
             }
-            const double change = std::fabs(static_cast<double>(variance[l] - previous[l])) * 100.0 / previous[l];
-            active[l] = change > 0.1;
+            ++passes[l];
+            const float rounding = 4.0f * FLT_EPSILON * largest[l] * std::sqrt(static_cast<float>(nt));
+            variance[l] = squares[l] > static_cast<float>(nt) * rounding * rounding ? squares[l] / plan_.dof : 0.0f;
+            const double change = variance[l] == 0.0f ? 0.0
+                                  : std::fabs(static_cast<double>(variance[l] - previous[l])) * 100.0 / previous[l];
+            if (variance[l] == 0.0f || !(change > 0.1) || passes[l] == kMaxReweightings) finish_series(l, false);
         }
     }
 
     // Inference for the re-weighted estimate b = A X'W y (A = (X'WX)^-1): the
     // sandwich A X'W^2 X A tau^2 with the robust scale tau of the first
     // fit's residuals, in units of the variance; the degrees of freedom and
-    // the conditions' scales come from the calibration.
-    for (std::size_t i = 0; i < w_.size(); ++i) w_[i] *= w_[i];
-    lanes_weighted_products(nb, nt, plan_.X.data(), w_.data(), nullptr, N_.data(), nullptr);
-    double *M = normal_.data();
-    widen_products(N_.data(), nb, M);
-    for (int a = 0; a < nb; ++a)
-        for (int b = a + 1; b < nb; ++b)
-            for (int l = 0; l < kLanes; ++l) M[(a * nb + b) * kLanes + l] = M[(b * nb + a) * kLanes + l];
+    // the conditions' scales come from the calibration. Eight series at a
+    // time, from their final weights.
     const int dof0 = plan_.ninclude - nb;
     const float calibrated = GLM_reweighted_dof();
-    double factor[kLanes];
-    bool sandwich = false;
-    for (int l = 0; l < kLanes; ++l) {
-        factor[l] = 0.0;
-        if (singular[l]) {
-            variance[l] = 0.0f;
-            for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = 0.0f;
-            continue;
+    for (int first = 0; first < count; first += kLanes) {
+        const int n = count - first < kLanes ? count - first : kLanes;
+        for (int l = 0; l < kLanes; ++l) {
+            const Series &s = series_[first + (l < n ? l : 0)];
+            const float *w = &batch_w_[(first + (l < n ? l : 0)) * stride];
+            for (int t = 0; t < nt; ++t) w_[t * kLanes + l] = w[t];
+            for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = s.beta[b];
+            variance[l] = s.variance;
+            singular[l] = s.singular;
+            dof[l] = plan_.dof;
+            order[l] = 0;
         }
-        if (variance[l] == 0.0f || dof0 <= 0 || !(absolute[l] > 0.0)) continue;
-        const double tau2 = 1.5707963267948966 * absolute[l] * absolute[l] / (static_cast<double>(plan_.ninclude) * dof0);
-        factor[l] = tau2 / variance[l];
-        dof[l] = calibrated > 0.0f ? calibrated : static_cast<float>(dof0);
-        sandwich = true;
+        lanes_weighted_sums(plan_.segment, plan_.stride, plan_.segment, nt, include, plan_.products.data(), w_.data(),
+                            nullptr, N_.data());
+        widen_products(N_.data(), plan_.pair, nb, factor_.data());
+        lanes_cholesky(nb, factor_.data(), plan_.dropped.data());
+        for (std::size_t i = 0; i < w_.size(); ++i) w_[i] *= w_[i];
+        lanes_weighted_sums(plan_.segment, plan_.stride, plan_.segment, nt, include, plan_.products.data(), w_.data(),
+                            nullptr, N_.data());
+        double *M = normal_.data();
+        widen_products(N_.data(), plan_.pair, nb, M);
+        double factor[kLanes];
+        bool sandwich = false, model = false;
+        for (int l = 0; l < kLanes; ++l) {
+            factor[l] = 0.0;
+            const double absolute = series_[first + (l < n ? l : 0)].absolute;
+            if (singular[l] || variance[l] == 0.0f) continue;
+            if (dof0 <= 0 || !(absolute > 0.0)) {
+                model = true;
+                continue;
+            }
+            const double tau2 = 1.5707963267948966 * absolute * absolute / (static_cast<double>(plan_.ninclude) * dof0);
+            factor[l] = tau2 / variance[l];
+            dof[l] = calibrated > 0.0f ? calibrated : static_cast<float>(dof0);
+            sandwich = true;
+        }
+        own_covariance_ = true;
+        if (sandwich) condition_covariances(factor_.data(), M, factor);
+        // Lanes without a sandwich keep the model covariance of their last
+        // weights (only a series whose first residuals are all 0 could).
+        double ones[kLanes];
+        for (int l = 0; l < kLanes; ++l) ones[l] = 1.0;
+        if (model) condition_covariances(factor_.data(), nullptr, ones, factor);
+        done(first, n);
     }
-    // Lanes without a sandwich (factor 0) keep the model covariance of the
-    // last weights (only a voxel whose first residuals are all 0 could).
-    if (sandwich) condition_covariances(factor_.data(), M, factor);
-    double ones[kLanes];
-    bool model = false;
-    for (int l = 0; l < kLanes; ++l) {
-        ones[l] = 1.0;
-        if (factor[l] == 0.0 && variance[l] != 0.0f && !singular[l]) model = true;
-    }
-    if (model) condition_covariances(factor_.data(), nullptr, ones, factor);
 }
 
 void TileFitter::condition_covariances(const double *L, const double *middle, const double *factor,

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "glm/lane_kernels.h"
@@ -37,6 +38,11 @@ struct VoxelFitPlan {
     std::vector<char> dropped;        // columns the before-fit filter removed (all zero), nb
     std::vector<double> lagged;       // (p+1)^2 blocks of nb x nb (Whitened)
     std::vector<double> normal;       // X'X, nb x nb (Reweighted)
+    // Reweighted: per time point the products X[t][i] X[t][j] (i <= j, the
+    // first `segment` columns, padded) and X[t] (padded), stride columns.
+    std::vector<float> products;
+    std::vector<int> pair;            // column of (i, j) in products (-1: never both non-zero), nb x nb
+    int segment = 0, stride = 0;
     // Conditions: contrast rows as floats (q x nb), and the covariances of
     // the unit-weight fit with their inverses (q x q).
     std::vector<int> rows;
@@ -54,10 +60,18 @@ class TileFitter {
 public:
     explicit TileFitter(const VoxelFitPlan &plan);
 
-    // Fits the eight series y[t * pitch + l]. Whitened plans take each lane's
-    // AR coefficients (coefficients[l], p + 1 values). With first_only, only
-    // the unit-weight fit (no re-weighting).
+    // Fits the eight series y[t * pitch + l] of a Shared or Whitened plan.
+    // Whitened plans take each lane's AR coefficients (coefficients[l], p + 1
+    // values). With first_only (any plan but Single), only the unit-weight
+    // fit.
     void fit(const float *y, std::int64_t pitch, const float *const *coefficients = nullptr, bool first_only = false);
+    // Fits count (at most kBatch) series of a Reweighted plan, series i at
+    // base[t * pitch + columns[i]]; then, eight at a time, calls
+    // done(first, n): lane l of the results below belongs to series first + l
+    // (l < n).
+    static constexpr int kBatch = 64;
+    void fit_batch(const float *base, std::int64_t pitch, const int *columns, int count,
+                   const std::function<void(int, int)> &done);
 
     float beta(int b, int l) const { return beta_[b * kLanes + l]; }
     float variance[kLanes];
@@ -76,7 +90,8 @@ public:
 private:
     void fit_shared(const float *y, std::int64_t pitch, bool keep_residuals);
     void fit_whitened(const float *y, std::int64_t pitch, const float *const *coefficients);
-    void fit_reweighted(const float *y, std::int64_t pitch);
+    void gather(const float *base, std::int64_t pitch, const int *columns, const int *lanes, int count,
+                float *out) const;
     void finish_variance(const float *squares, const float *largest, float degrees);
     void condition_covariances(const double *L, const double *middle, const double *factor,
                                const double *only_where_zero = nullptr);
@@ -92,6 +107,16 @@ private:
     std::vector<std::size_t> value_offset_, row_offset_;  // by condition
     std::vector<char> own_singular_;
     bool own_covariance_ = false;
+    // The series of a batch: unit-weight residuals and final weights (nt
+    // each), and their fits.
+    struct Series {
+        std::vector<float> beta;
+        float variance;
+        double absolute;
+        bool singular;
+    };
+    std::vector<Series> series_;
+    std::vector<float> batch_r_, batch_w_, batch_y_;
     mutable std::vector<float> contrast_values_;
     mutable std::vector<float *> shared_rows_;
 };
