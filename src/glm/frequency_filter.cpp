@@ -15,10 +15,12 @@
 
 namespace {
 
-// Transforms of n points, planned once with the measuring planner and shared
-// by all threads: each thread executes them on buffers of its own. Planning
-// (which the transform library allows on one thread at a time) happens under
-// the lock; a process makes plans only when a series is actually filtered.
+// Transforms of n points, planned once and shared by all threads: each thread
+// executes them on buffers of its own. Planning (which the transform library
+// allows on one thread at a time) happens under the lock; a process makes
+// plans only when a series is actually filtered. The plans are chosen by the
+// library's estimate, not by timing trial transforms, so that every run on a
+// machine gets the same plans, hence the same rounding and the same maps.
 std::mutex transform_lock;
 int planned_n = 0;
 fftw_plan plan_forward = nullptr;
@@ -74,8 +76,8 @@ void make_plans(int n) {
     double *in;
     fftw_complex *out;
     allocate(n, &in, &out);
-    plan_forward = fftw_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE);
-    plan_reverse = fftw_plan_dft_c2r_1d(n, out, in, FFTW_MEASURE);
+    plan_forward = fftw_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
+    plan_reverse = fftw_plan_dft_c2r_1d(n, out, in, FFTW_ESTIMATE);
     fftw_free(in);
     fftw_free(out);
     if (!plan_forward || !plan_reverse) {
