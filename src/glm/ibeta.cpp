@@ -151,7 +151,7 @@ double ibeta(double a, double b, double x) {
     // Work on the side of the mean where the expansions converge.
     bool swapped = false;
     double xc;
-    if (x > a / (a + b)) {
+    if (x > (a + 1.0) / (a + b + 2.0)) {
         swapped = true;
         const double tmp = a;
         a = b;

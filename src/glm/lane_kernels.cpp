@@ -141,40 +141,24 @@ LANE_KERNEL void lanes_combine(int nb, int nt, const float *U, const float *beta
     }
 }
 
-LANE_KERNEL void lanes_weighted_products(int nb, int nt, const float *X, const float *w, const float *r, float *N,
-                                         float *rhs) {
-    for (int i = 0; i < nb * nb * kLanes; ++i) N[i] = 0.0f;
-    if (r)
-        for (int i = 0; i < nb * kLanes; ++i) rhs[i] = 0.0f;
-    for (int t = 0; t < nt; ++t) {
-        const float *xt = X + static_cast<std::int64_t>(t) * nb;
-        const Lanes wt = load(w + t * kLanes);
-        const Lanes rt = r ? load(r + t * kLanes) : Lanes{};
-        for (int i = 0; i < nb; ++i) {
-            const float xi = xt[i];
-            if (xi == 0.0f) continue;  // adds only zeros
-            const Lanes xw = xi * wt;
-            float *row = N + (i * nb) * kLanes;
-            for (int j = i; j < nb; ++j) store(row + j * kLanes, load(row + j * kLanes) + xw * xt[j]);
-            if (r) store(rhs + i * kLanes, load(rhs + i * kLanes) + xw * rt);
-        }
-    }
-}
-
 LANE_KERNEL void lanes_project_wide(int nb, int nt, const float *P, const float *y, std::int64_t pitch,
                                     const int *include, double *beta) {
     int b = 0;
-    for (; b + 2 <= nb; b += 2) {
-        const float *p0 = P + static_cast<std::int64_t>(b) * nt, *p1 = p0 + nt;
-        LanesD s0{}, s1{};
+    for (; b + 4 <= nb; b += 4) {
+        const float *p0 = P + static_cast<std::int64_t>(b) * nt, *p1 = p0 + nt, *p2 = p1 + nt, *p3 = p2 + nt;
+        LanesD s0{}, s1{}, s2{}, s3{};
         for (int t = 0; t < nt; ++t) {
             if (!include[t]) continue;
             const LanesD v = widen(load(y + t * pitch));
             s0 += static_cast<double>(p0[t]) * v;
             s1 += static_cast<double>(p1[t]) * v;
+            s2 += static_cast<double>(p2[t]) * v;
+            s3 += static_cast<double>(p3[t]) * v;
         }
         store(beta + b * kLanes, s0);
         store(beta + (b + 1) * kLanes, s1);
+        store(beta + (b + 2) * kLanes, s2);
+        store(beta + (b + 3) * kLanes, s3);
     }
     for (; b < nb; ++b) {
         const float *pb = P + static_cast<std::int64_t>(b) * nt;
@@ -187,6 +171,9 @@ LANE_KERNEL void lanes_project_wide(int nb, int nt, const float *P, const float 
 
 LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch,
                                        const int *include, const double *beta, int order, double *e, double *a) {
+    // The residuals of the last `order` time points are kept for the lags.
+    LanesD sums[kMaxLaneOrder + 1];
+    for (int k = 0; k <= order; ++k) sums[k] = splat(0.0);
     for (int t = 0; t < nt; ++t) {
         LanesD r{};
         if (include[t]) {
@@ -196,12 +183,9 @@ LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const flo
             r = widen(load(y + t * pitch)) - s;
         }
         store(e + t * kLanes, r);
+        for (int k = 0; k <= order && k <= t; ++k) sums[k] += r * load(e + (t - k) * kLanes);
     }
-    for (int k = 0; k <= order; ++k) {
-        LanesD s{};
-        for (int t = k; t < nt; ++t) s += load(e + t * kLanes) * load(e + (t - k) * kLanes);
-        store(a + k * kLanes, s);
-    }
+    for (int k = 0; k <= order; ++k) store(a + k * kLanes, sums[k]);
 }
 
 namespace {
@@ -297,15 +281,26 @@ LANE_KERNEL void lanes_order_statistic(int nt, const int *include, const float *
 }
 
 LANE_KERNEL void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs) {
-    for (int i = 0; i < nb * kLanes; ++i) rhs[i] = 0.0;
-    for (int t = 0; t < nt; ++t) {
-        const float *xt = X + static_cast<std::int64_t>(t) * nb;
-        const LanesD zt = widen(load(z + t * kLanes));
-        for (int b = 0; b < nb; ++b) {
-            const double x = xt[b];
-            if (x == 0.0) continue;
-            store(rhs + b * kLanes, load(rhs + b * kLanes) + x * zt);
+    int b = 0;
+    for (; b + 4 <= nb; b += 4) {
+        LanesD s0{}, s1{}, s2{}, s3{};
+        for (int t = 0; t < nt; ++t) {
+            const float *xt = X + static_cast<std::int64_t>(t) * nb + b;
+            const LanesD zt = widen(load(z + t * kLanes));
+            s0 += static_cast<double>(xt[0]) * zt;
+            s1 += static_cast<double>(xt[1]) * zt;
+            s2 += static_cast<double>(xt[2]) * zt;
+            s3 += static_cast<double>(xt[3]) * zt;
         }
+        store(rhs + b * kLanes, s0);
+        store(rhs + (b + 1) * kLanes, s1);
+        store(rhs + (b + 2) * kLanes, s2);
+        store(rhs + (b + 3) * kLanes, s3);
+    }
+    for (; b < nb; ++b) {
+        LanesD s{};
+        for (int t = 0; t < nt; ++t) s += static_cast<double>(X[static_cast<std::int64_t>(t) * nb + b]) * widen(load(z + t * kLanes));
+        store(rhs + b * kLanes, s);
     }
 }
 

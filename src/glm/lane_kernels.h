@@ -29,12 +29,6 @@ void lanes_residual(int nb, int nt, const float *X, const float *y, std::int64_t
 // out[t][l] = sum over b of U[t][b] beta[b][l] (nt x kLanes).
 void lanes_combine(int nb, int nt, const float *U, const float *beta, float *out);
 
-// Weighted cross-products in one sweep over time: N[i][j][l] (i <= j, full
-// nb x nb x kLanes storage, upper triangle written) = sum over t of
-// w[t][l] X[t][i] X[t][j], and, when r is given, rhs[i][l] = sum over t of
-// w[t][l] X[t][i] r[t][l] (float, t increasing). w and r are nt x kLanes.
-void lanes_weighted_products(int nb, int nt, const float *X, const float *w, const float *r, float *N, float *rhs);
-
 // beta[b][l] = sum over included t of P[b][t] y[t][l] in double precision
 // (t increasing).
 void lanes_project_wide(int nb, int nt, const float *P, const float *y, std::int64_t pitch, const int *include,
