@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "glm/frequency_filter.h"
 #include "glm/statistics.h"
+#include "glm/voxel_fit.h"
 #include "test_model.h"
 
 namespace {
@@ -256,5 +258,74 @@ TEST(Fit, ArWithExcludedPointsIsTheGlsFitOfTheIncludedPoints) {
         GLM_input.noise_model = model;
         EXPECT_EQ(fit_voxel(std::vector<float>(60, 1234.5f), white.data()).variance, 0.0f) << model;
         EXPECT_EQ(fit_voxel(std::vector<float>(60, 100.0f), rho.data()).variance, 0.0f) << model;
+    }
+}
+
+// Eight series fitted together (voxel_fit.h) agree with the single-series
+// fit to float rounding: OLS, OLS with a band filter, AR(2) with each lane's
+// own filter (one lowered to order 1, one to 0) and iWLS, all with excluded
+// points at a block start and inside.
+TEST(Fit, TilesAgreeWithTheSingleSeriesFit) {
+    struct Case { int noise, ar; float high; };
+    for (const Case k : {Case{NOISE_OLS, 0, 0}, Case{NOISE_OLS, 0, 0.2f}, Case{NOISE_OLS, 2, 0}, Case{NOISE_IWLS, 0, 0}}) {
+        TestModel m(80, 5, 2, 3, k.ar);
+        for (int t : {0, 1, 30, 31, 32, 40}) GLM.include[t] = 0;
+        stdout_of([&] { ASSERT_EQ(m.build(), 0); });
+        GLM.initialized = 2;
+        m.add_condition({{1}});
+        m.add_condition({{1}, {0, 1, -1}});
+        GLM_calc_covariance_matrix();
+        GLM_input.noise_model = k.noise;
+        GLM_input.preGLM_frequency_band[1] = k.high;
+        VoxelFitPlan plan;
+        stdout_of([&] { make_voxel_fit_plan(plan, true); });
+        ASSERT_NE(plan.kind, VoxelFitKind::Single);
+        std::vector<float> tile(80 * kLanes), coefficients(3 * kLanes);
+        std::vector<std::vector<float>> y(kLanes);
+        const float *coefficient[kLanes];
+        for (int l = 0; l < kLanes; ++l) {
+            y[l] = series(40 + l, 3.0f, {0.8f, -0.5f, 0.3f, 100.0f, 120.0f});
+            for (int t = 0; t < 80; t += 7 + l) y[l][t] += 15.0f;  // outliers for iWLS
+            const float rho[3] = {1.0f, l == 6 ? 1.2f : 0.1f * l, l == 5 ? 0.9f : -0.1f};
+            std::copy(rho, rho + 3, &coefficients[3 * l]);
+            coefficient[l] = &coefficients[3 * l];
+            std::vector<float> z = y[l];
+            if (k.high > 0) GLMInternal_filter_masked(z.data());
+            for (int t = 0; t < 80; ++t) tile[t * kLanes + l] = z[t];
+        }
+        TileFitter fitter(plan);
+        std::vector<ConditionTest> lanes(2 * kLanes);
+        std::vector<float> variance(kLanes);
+        const auto keep = [&](int first, int n) {
+            for (int l = 0; l < n; ++l) {
+                variance[first + l] = fitter.variance[l];
+                for (int c = 0; c < 2; ++c) fitter.test(c, l, 0, &lanes[2 * (first + l) + c]);
+            }
+        };
+        const int columns[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7};
+        if (plan.kind == VoxelFitKind::Reweighted) {
+            fitter.fit_batch(tile.data(), kLanes, columns, kLanes, keep);
+        } else {
+            fitter.fit(tile.data(), kLanes, coefficient);
+            keep(0, kLanes);
+        }
+        for (int l = 0; l < kLanes; ++l) {
+            std::vector<float> z = y[l], fit(80);
+            float v;
+            std::int16_t order;
+            GLM_Update_Weights(80, z.data());
+            GLM_calculate_whitening_filter(k.ar + 1, coefficient[l], &order);
+            GLM_PreFilter(0, 80, z.data());
+            GLM_fit_data(80, z.data(), fit.data(), &v);
+            EXPECT_NEAR(variance[l], v, 1e-4 * v) << k.noise << k.ar << l;
+            for (int c = 0; c < 2; ++c) {
+                ConditionTest r;
+                GLM_calculate_condition(80, v, 0, c, &r);
+                const ConditionTest &n = lanes[2 * l + c];
+                EXPECT_NEAR(n.t, r.t, 2e-4 * (1 + std::fabs(r.t))) << k.noise << k.ar << l << c;
+                EXPECT_NEAR(n.effect, r.effect, 2e-4 * (r.standard_error + std::fabs(r.effect))) << k.noise << k.ar << l;
+                EXPECT_NEAR(n.standard_error, r.standard_error, 2e-4 * r.standard_error) << k.noise << k.ar << l;
+            }
+        }
     }
 }
