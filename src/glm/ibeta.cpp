@@ -1,6 +1,8 @@
 // Regularised incomplete beta function I_x(a, b): a power series for small
 // x and two continued-fraction expansions, with the usual symmetry
 // I_x(a, b) = 1 - I_(1-x)(b, a). Everything is in double precision.
+#include <math.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -50,9 +52,12 @@ const BetaTerms &beta_terms(double a, double b) {
     e.a = a;
     e.b = b;
     e.inverse = a + b < kMaxGammaArgument ? std::tgamma(a + b) / (std::tgamma(a) * std::tgamma(b)) : 0.0;
-    e.log_sum = std::lgamma(a + b);
-    e.log_a = std::lgamma(a);
-    e.log_b = std::lgamma(b);
+    // lgamma_r: lgamma itself sets the process-wide signgam, which threads
+    // computing p-values at the same time would race on.
+    int sign;
+    e.log_sum = lgamma_r(a + b, &sign);
+    e.log_a = lgamma_r(a, &sign);
+    e.log_b = lgamma_r(b, &sign);
     return e;
 }
 
