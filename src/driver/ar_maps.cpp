@@ -158,8 +158,12 @@ int analyze_AR_noise() {
     std::vector<double> mixing, factors;
     const int higher = GLM_AR_bias_terms(mixing, factors);
     const bool lanes = order <= kMaxLaneOrder && higher <= kMaxLaneHigher;
+    // With an offset column for every run the residuals do not change when a
+    // constant is taken from a series: relative to its first value the
+    // differences are small, and float sums keep them exact enough.
+    const bool centred = GLM_input.nbaseline_terms > 0 && GLM.nbaseline_basis >= GLM.nruns && nb <= kMaxLaneBasis;
     struct Storage {
-        std::vector<float> tile;
+        std::vector<float> tile, scratch;
         std::vector<double> beta, residuals, a, lag;
         std::vector<float> coefficients;
     };
@@ -174,8 +178,13 @@ int analyze_AR_noise() {
             y = s.tile.data();
             pitch = kLanes;
         }
-        lanes_project_wide(nb, nt, P, y, pitch, GLM.include, s.beta.data());
-        lanes_autocovariances(nb, nt, X, y, pitch, GLM.include, s.beta.data(), order, s.residuals.data(), s.a.data());
+        if (centred) {
+            lanes_centred_autocovariances(nb, nt, P, X, y, pitch, GLM.include, order, s.scratch.data(), s.a.data());
+        } else {
+            lanes_project_wide(nb, nt, P, y, pitch, GLM.include, s.beta.data());
+            lanes_autocovariances(nb, nt, X, y, pitch, GLM.include, s.beta.data(), order, s.residuals.data(),
+                                  s.a.data());
+        }
         if (lanes) {
             lanes_autocorrelations(order, higher, mixing.data(), factors.data(), s.a.data(), s.coefficients.data());
             for (int l = 0; l < count; ++l)
@@ -191,6 +200,7 @@ int analyze_AR_noise() {
         Storage &s = storage[static_cast<std::size_t>(thread)];
         if (s.tile.empty()) {
             s.tile.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.scratch.resize(static_cast<std::size_t>(nt) * kLanes);
             s.beta.resize(static_cast<std::size_t>(nb) * kLanes);
             s.residuals.resize(static_cast<std::size_t>(nt) * kLanes);
             s.a.resize(static_cast<std::size_t>(order + 1) * kLanes);

@@ -188,6 +188,47 @@ LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const flo
     for (int k = 0; k <= order; ++k) store(a + k * kLanes, sums[k]);
 }
 
+LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, const float *X, const float *y,
+                                               std::int64_t pitch, const int *include, int order, float *e, double *a) {
+    int first = 0;
+    while (first < nt && !include[first]) ++first;
+    if (first == nt) {
+        for (int k = 0; k <= order; ++k) store(a + k * kLanes, splat(0.0));
+        return;
+    }
+    const Lanes centre = load(y + first * pitch);
+    // Coefficients of the differences, eight at a time.
+    Lanes beta[kMaxLaneBasis];
+    for (int b0 = 0; b0 < nb; b0 += 8) {
+        const int count = nb - b0 < 8 ? nb - b0 : 8;
+        Lanes s[8];
+        for (int k = 0; k < 8; ++k) s[k] = Lanes{};
+        for (int t = 0; t < nt; ++t) {
+            if (!include[t]) continue;
+            const Lanes v = load(y + t * pitch) - centre;
+            const float *pt = P + t;
+            for (int k = 0; k < 8; ++k)
+                if (k < count) s[k] += pt[static_cast<std::int64_t>(b0 + k) * nt] * v;
+        }
+        for (int k = 0; k < count; ++k) beta[b0 + k] = s[k];
+    }
+    LanesD sums[kMaxLaneOrder + 1];
+    for (int k = 0; k <= order; ++k) sums[k] = splat(0.0);
+    for (int t = 0; t < nt; ++t) {
+        Lanes r{};
+        if (include[t]) {
+            const float *xt = X + static_cast<std::int64_t>(t) * nb;
+            Lanes s{};
+            for (int b = 0; b < nb; ++b) s += xt[b] * beta[b];
+            r = (load(y + t * pitch) - centre) - s;
+        }
+        store(e + t * kLanes, r);
+        const LanesD rd = widen(r);
+        for (int k = 0; k <= order && k <= t; ++k) sums[k] += rd * widen(load(e + (t - k) * kLanes));
+    }
+    for (int k = 0; k <= order; ++k) store(a + k * kLanes, sums[k]);
+}
+
 namespace {
 
 // Sums out[k][l] = sum over included t of G[t][k] v[t][l] for `Units` groups

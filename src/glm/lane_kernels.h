@@ -59,6 +59,14 @@ void lanes_absolute_sum(int nt, const int *include, const float *r, double *abso
 // The rank-th smallest of |r[t][l]| over the included t (rank from 0), per lane.
 void lanes_order_statistic(int nt, const int *include, const float *r, int rank, float *out);
 
+// The same residual autocovariances from series taken relative to their
+// first included value (a combination of the runs' offset columns, which the
+// design must hold, so that the residuals do not change): the coefficients
+// and residuals of the small differences in float, their products summed in
+// double. e (nt x kLanes floats) is scratch.
+void lanes_centred_autocovariances(int nb, int nt, const float *P, const float *X, const float *y, std::int64_t pitch,
+                                   const int *include, int order, float *e, double *a);
+
 // rhs[b][l] = sum over t of X[t][b] z[t][l], in double precision.
 void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs);
 
