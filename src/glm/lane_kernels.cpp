@@ -87,30 +87,20 @@ struct MaskD {
 
 LANE_KERNEL void lanes_project(int nb, int nt, const float *P, const float *y, std::int64_t pitch, const int *include,
                                float *beta) {
-    // Four coefficients at a time, their sums carried in registers over t.
-    int b = 0;
-    for (; b + 4 <= nb; b += 4) {
-        const float *p0 = P + static_cast<std::int64_t>(b) * nt, *p1 = p0 + nt, *p2 = p1 + nt, *p3 = p2 + nt;
-        Lanes s0{}, s1{}, s2{}, s3{};
+    // Up to eight coefficients at a time, their sums carried in registers
+    // over t (each in t order).
+    for (int b0 = 0; b0 < nb; b0 += 8) {
+        const int count = nb - b0 < 8 ? nb - b0 : 8;
+        Lanes s[8];
+        for (int k = 0; k < 8; ++k) s[k] = Lanes{};
         for (int t = 0; t < nt; ++t) {
             if (!include[t]) continue;  // adds include[t] y[t] = 0
             const Lanes v = load(y + t * pitch);
-            s0 += p0[t] * v;
-            s1 += p1[t] * v;
-            s2 += p2[t] * v;
-            s3 += p3[t] * v;
+            const float *pt = P + static_cast<std::int64_t>(b0) * nt + t;
+            for (int k = 0; k < 8; ++k)
+                if (k < count) s[k] += pt[static_cast<std::int64_t>(k) * nt] * v;
         }
-        store(beta + b * kLanes, s0);
-        store(beta + (b + 1) * kLanes, s1);
-        store(beta + (b + 2) * kLanes, s2);
-        store(beta + (b + 3) * kLanes, s3);
-    }
-    for (; b < nb; ++b) {
-        const float *pb = P + static_cast<std::int64_t>(b) * nt;
-        Lanes s{};
-        for (int t = 0; t < nt; ++t)
-            if (include[t]) s += pb[t] * load(y + t * pitch);
-        store(beta + b * kLanes, s);
+        for (int k = 0; k < count; ++k) store(beta + (b0 + k) * kLanes, s[k]);
     }
 }
 
@@ -345,59 +335,71 @@ LANE_KERNEL void lanes_project_double(int nb, int nt, const float *X, const floa
     }
 }
 
-LANE_KERNEL void lanes_whiten(int nt, const LaneFilter &filter, const float *in, std::int64_t pitch, float *out) {
-    const int p = filter.p;
-    for (int t = 0; t < nt * kLanes; ++t) out[t] = 0.0f;
-    for (int b = 0; b < filter.nblocks; ++b) {
-        const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
-        for (int t = s0; t <= s1; ++t) {
-            const int k = t - s0;
-            Lanes s{};
-            if (k < p) {
-                const float *h = filter.head + (k * (k + 1) / 2) * kLanes;
-                for (int j = 0; j <= k; ++j) s += load(h + j * kLanes) * load(in + (s0 + j) * pitch);
-            } else {
-                for (int i = p; i >= 0; --i) s += load(filter.tap + i * kLanes) * load(in + (t - i) * pitch);
-            }
-            store(out + t * kLanes, s);
-        }
+namespace {
+
+// Row t (block position k, block start s0) of the whitening of lanes: the
+// sum over the row's columns s, increasing, of W[t][s] in[s].
+[[gnu::always_inline]] inline Lanes whitened_row(const LaneFilter &filter, int t, int s0, const float *in,
+                                                std::int64_t pitch) {
+    const int p = filter.p, k = t - s0;
+    Lanes s{};
+    if (k < p) {
+        const float *h = filter.head + (k * (k + 1) / 2) * kLanes;
+        for (int j = 0; j <= k; ++j) s += load(h + j * kLanes) * load(in + (s0 + j) * pitch);
+    } else {
+        for (int i = p; i >= 0; --i) s += load(filter.tap + i * kLanes) * load(in + (t - i) * pitch);
     }
+    return s;
 }
 
-LANE_KERNEL void lanes_whiten_transposed(int nt, const LaneFilter &filter, const float *in, float *out) {
+}  // namespace
+
+LANE_KERNEL void lanes_whiten_gram(int nt, const LaneFilter &filter, const float *y, std::int64_t pitch, float *z,
+                                   float *largest) {
     const int p = filter.p;
-    for (int t = 0; t < nt * kLanes; ++t) out[t] = 0.0f;
+    Lanes big{};
+    for (int t = 0; t < nt * kLanes; ++t) z[t] = 0.0f;
     for (int b = 0; b < filter.nblocks; ++b) {
         const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
         for (int t = s0; t <= s1; ++t) {
+            const Lanes v = whitened_row(filter, t, s0, y, pitch);
+            const Lanes a = magnitude(v);
+            big = a > big ? a : big;
             const int k = t - s0;
-            const Lanes v = load(in + t * kLanes);
             if (k < p) {
                 const float *h = filter.head + (k * (k + 1) / 2) * kLanes;
                 for (int j = 0; j <= k; ++j) {
-                    float *o = out + (s0 + j) * kLanes;
+                    float *o = z + (s0 + j) * kLanes;
                     store(o, load(o) + load(h + j * kLanes) * v);
                 }
             } else {
                 for (int i = p; i >= 0; --i) {
-                    float *o = out + (t - i) * kLanes;
+                    float *o = z + (t - i) * kLanes;
                     store(o, load(o) + load(filter.tap + i * kLanes) * v);
                 }
             }
         }
     }
+    store(largest, big);
 }
 
-LANE_KERNEL void lanes_squares(int nt, const float *in, float *squares, float *largest) {
-    Lanes sq{}, big{};
+LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
+                                        std::int64_t pitch, const int *include, const float *beta, float *u,
+                                        float *squares) {
+    Lanes sq{};
+    int block = 0;
     for (int t = 0; t < nt; ++t) {
-        const Lanes v = load(in + t * kLanes);
-        sq += v * v;
-        const Lanes a = magnitude(v);
-        big = a > big ? a : big;
+        const float *xt = X + static_cast<std::int64_t>(t) * nb;
+        Lanes s{};
+        for (int b = 0; b < nb; ++b) s += xt[b] * load(beta + b * kLanes);
+        store(u + t * kLanes, static_cast<float>(include[t]) * load(y + t * pitch) - s);
+        if (block < filter.nblocks && t >= filter.blocks[2 * block]) {
+            const Lanes r = whitened_row(filter, t, filter.blocks[2 * block], u, kLanes);
+            sq += r * r;
+            if (t == filter.blocks[2 * block + 1]) ++block;
+        }
     }
     store(squares, sq);
-    store(largest, big);
 }
 
 LANE_KERNEL void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,

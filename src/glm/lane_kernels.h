@@ -70,9 +70,6 @@ void lanes_centred_autocovariances(int nb, int nt, const float *P, const float *
 // rhs[b][l] = sum over t of X[t][b] z[t][l], in double precision.
 void lanes_project_double(int nb, int nt, const float *X, const float *z, double *rhs);
 
-// Sums of squares and largest magnitudes of in (nt x kLanes) per lane.
-void lanes_squares(int nt, const float *in, float *squares, float *largest);
-
 // Banded whitening of lanes. Rows of the whitening matrix of lane l, for a
 // time point at position k of its block of included points (block start s0):
 // for k < p, coefficient head[(k * (k + 1) / 2 + j) * kLanes + l] at s0 + j
@@ -86,11 +83,14 @@ struct LaneFilter {
     const float *head;  // p (p + 1) / 2 x kLanes
     const float *tap;   // (p + 1) x kLanes
 };
-// out = W in (out[t] = sum over the row's columns s, increasing, of W[t][s] in[s]);
-// excluded time points get 0. in is read with its pitch, out has pitch kLanes.
-void lanes_whiten(int nt, const LaneFilter &filter, const float *in, std::int64_t pitch, float *out);
-// out = W' in (both pitch kLanes): out[s] = sum over rows t of W[t][s] in[t].
-void lanes_whiten_transposed(int nt, const LaneFilter &filter, const float *in, float *out);
+// z = W'(W y) (pitch kLanes) in one sweep, with the largest magnitude of W y
+// per lane.
+void lanes_whiten_gram(int nt, const LaneFilter &filter, const float *y, std::int64_t pitch, float *z,
+                       float *largest);
+// Sums of squares of W u, u = include y - X beta (kept in u, nt x kLanes), in
+// one sweep.
+void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
+                            std::int64_t pitch, const int *include, const float *beta, float *u, float *squares);
 
 // Eight voxels' AR estimates from their residual autocovariances a[k][l]
 // (k = 0 ... p, double): the bias reduction with the inverse bias-reduction

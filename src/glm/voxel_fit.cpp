@@ -231,13 +231,11 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
     }
     const LaneFilter filter{p, plan_.blocks.data(), static_cast<int>(plan_.blocks.size() / 2), head_.data(),
                             tap_.data()};
-    float *yw = work_.data(), *z = yw + nt * kLanes, *u = z + nt * kLanes;
-    lanes_whiten(nt, filter, y, pitch, yw);
-    float largest[kLanes], squares[kLanes], unused[kLanes];
-    lanes_squares(nt, yw, unused, largest);
+    float *z = work_.data(), *u = z + nt * kLanes;
+    float largest[kLanes], squares[kLanes];
     // Right-hand side X'W'(Wy) and normal matrix (WX)'(WX) in double; the
     // coefficients from its Cholesky factor.
-    lanes_whiten_transposed(nt, filter, yw, z);
+    lanes_whiten_gram(nt, filter, y, pitch, z, largest);
     lanes_project_double(nb, nt, plan_.X.data(), z, rhsd_.data());
     lanes_lagged_normal(nb, filter, plan_.lagged.data(), plan_.X.data(), factor_.data());
     const unsigned failed = lanes_cholesky(nb, factor_.data(), nullptr);
@@ -247,9 +245,7 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
         for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = singular[l] ? 0.0f : static_cast<float>(rhsd_[b * kLanes + l]);
     }
     // Residual sum of squares of the whitened fit: W (y - X beta).
-    lanes_residual(nb, nt, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, unused, unused);
-    lanes_whiten(nt, filter, u, kLanes, z);
-    lanes_squares(nt, z, squares, unused);
+    lanes_whitened_squares(nb, nt, filter, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, squares);
     finish_variance(squares, largest, plan_.dof);
     for (int l = 0; l < kLanes; ++l)
         if (singular[l]) variance[l] = 0.0f;
