@@ -61,7 +61,6 @@ void set_neutral(int v, int nconditions) {
 struct ThreadStorage {
     OwnedVector<float> y, fit, raw, coefficients, tile, fitted, batch;
     std::unique_ptr<TileFitter> fitter;
-    const VoxelFitPlan *plan = nullptr;
     int singular = 0;  // voxels whose weighted design was singular
     void size(int T, int ar_order) {
         if (y.size() < T) y = OwnedVector<float>(T), fit = OwnedVector<float>(T), raw = OwnedVector<float>(T);
@@ -73,7 +72,7 @@ struct ThreadStorage {
             batch = OwnedVector<float>(static_cast<std::int64_t>(T) * TileFitter::kBatch);
     }
     TileFitter &fitter_for(const VoxelFitPlan &p) {
-        if (!fitter || plan != &p) fitter = std::make_unique<TileFitter>(p), plan = &p;
+        if (!fitter || fitter->plan_id() != p.id) fitter = std::make_unique<TileFitter>(p);
         return *fitter;
     }
 };

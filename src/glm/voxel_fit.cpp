@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "glm/ar_model.h"
@@ -27,7 +28,9 @@ void widen_products(const float *S, const std::vector<int> &pair, int n, double 
 }  // namespace
 
 void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened) {
+    static std::atomic<unsigned> plans{0};
     plan = VoxelFitPlan{};
+    plan.id = ++plans;
     FitContext &f = fit_context;
     GLM_prepare_fit_context();
     const int nt = GLM.ntime, nb = GLM.nbasis, ar = GLM_input.AR_order > 0 ? GLM_input.AR_order : 0;
@@ -143,7 +146,7 @@ void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened) {
     }
 }
 
-TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan) {
+TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan), plan_id_(plan.id) {
     const std::size_t nt = plan.nt, nb = plan.nb, p = plan.p;
     beta_.resize(nb * kLanes);
     r_.resize(nt * kLanes);

@@ -28,6 +28,7 @@ enum class VoxelFitKind { Shared, Whitened, Reweighted, Single };
 // What the fits of an analysis share; made once, then only read.
 struct VoxelFitPlan {
     VoxelFitKind kind = VoxelFitKind::Single;
+    unsigned id = 0;  // different for every plan made
     int nt = 0, nb = 0, p = 0, nconditions = 0, ninclude = 0;
     float dof = 0.0f;  // of the unit-weight fit
     const int *include = nullptr;
@@ -59,6 +60,7 @@ void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened);
 class TileFitter {
 public:
     explicit TileFitter(const VoxelFitPlan &plan);
+    unsigned plan_id() const { return plan_id_; }
 
     // Fits the eight series y[t * pitch + l] of a Shared or Whitened plan.
     // Whitened plans take each lane's AR coefficients (coefficients[l], p + 1
@@ -97,6 +99,7 @@ private:
                                const double *only_where_zero = nullptr);
 
     const VoxelFitPlan &plan_;
+    unsigned plan_id_;
     std::vector<float> beta_, r_, w_, work_, N_, rhs_, largest_;
     std::vector<double> betad_, normal_, factor_, rhsd_, solve_;
     std::vector<float> head_, tap_, coefficient_factor_;
