@@ -228,6 +228,7 @@ void store_lanes(ThreadStorage &s, const VoxelBlock &block, const int *columns, 
     const int first_baseline = GLM.nbasis - GLM.nbaseline_basis;
     const bool has_baseline = GLM_input.nbaseline_terms > 0 && GLM.nbaseline_basis >= GLM.nruns && GLM.ntime > 0;
     ConditionTest tests[MAX_CONDITIONS];
+    float baselines[kLanes];
     for (int l = 0; l < count; ++l) {
         const std::int64_t v = block.first + columns[l];
         float *column = block.data + columns[l];
@@ -241,17 +242,33 @@ void store_lanes(ThreadStorage &s, const VoxelBlock &block, const int *columns, 
                 baseline += fitter.beta(first_baseline + r, l) * static_cast<float>(length) / static_cast<float>(GLM.ntime);
             }
         }
+        baselines[l] = baseline;
         nAR_map[v] = fitter.order[l];
         if (fitter.singular[l]) ++s.singular;
         for (int c = 0; c < set.nconditions; ++c) fitter.test(c, l, resels, &tests[c]);
         store_maps(v, baseline, fitter.variance[l], fitter.dof[l], tests, set.nconditions, set.percent_change);
-        if (set.residues)
-            store_residue(column, block.count, s.fitted.get() + l, kLanes, s.raw.get(), set.baseline_weights != nullptr,
-                          set.percent_change, baseline);
+    }
+    if (!set.residues) return;
+    const bool filtered = set.baseline_weights || GLM_input.residue_frequency_band[0] != 0.0f ||
+                          GLM_input.residue_frequency_band[1] != 0.0f;
+    if (filtered) {
+        for (int l = 0; l < count; ++l)
+            store_residue(block.data + columns[l], block.count, s.fitted.get() + l, kLanes, s.raw.get(),
+                          set.baseline_weights != nullptr, set.percent_change, baselines[l]);
+        return;
+    }
+    // Without filters the residues are data minus fit, time point by time
+    // point for the tile's voxels together (as store_residue has them).
+    const float *fit = s.fitted.get();
+    for (int t = 0; t < GLM.ntime; ++t) {
+        float *row = block.data + static_cast<std::int64_t>(t) * block.count;
+        for (int l = 0; l < count; ++l) {
+            float value = row[columns[l]] - fit[t * kLanes + l];
+            if (set.percent_change) value = baselines[l] == 0.0f ? 0.0f : (value / baselines[l]) * 10000.0f;
+            row[columns[l]] = value;
+        }
     }
 }
-
-static_assert(kVoxelChunk <= TileFitter::kBatch, "a chunk of voxels is fitted in one batch");
 
 // Fits the in-mask voxels of a chunk (block columns columns[0 .. count-1])
 // together (voxel_fit.h) and fills their maps and residues.
