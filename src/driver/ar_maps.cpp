@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "driver/block_pass.h"
 #include "driver/brain_mask.h"
 #include "driver/globals.h"
 #include "driver/output.h"
 #include "driver/runs.h"
 #include "glm/ar_model.h"
+#include "glm/lane_kernels.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "numerics/temp_files.h"
@@ -28,15 +30,6 @@ std::int64_t owned_rows = 0;
 std::int64_t voxel_count() {
     return static_cast<std::int64_t>(file_list_root.nx) * file_list_root.ny * file_list_root.nz;
 }
-
-// Progress as the share of voxels done, reported every V/100 voxels (every
-// voxel in volumes of fewer than 100).
-struct Progress {
-    std::int64_t total, step;
-    explicit Progress(std::int64_t v) : total(v), step(v / 100) {}
-    bool due(std::int64_t v) const { return step > 0 ? v % step == 0 : true; }
-    int percent(std::int64_t v) const { return static_cast<int>(v * 100 / total); }
-};
 
 // Half-extent of the kernel along one axis in voxels: the reach divided by the
 // voxel size, rounded up. An axis whose voxel size is not positive is not
@@ -144,33 +137,86 @@ int analyze_AR_noise() {
 
     std::int64_t T = 0;
     for (const RunEntry *run = &file_list_root; run; run = run->next) T += run->nt;
-    OwnedVector<float> block((BLOCK_SIZE < V ? BLOCK_SIZE : V) * T);
-    OwnedVector<float> series(T);
-    const Progress progress(V);
-
-    for (std::int64_t f = 0; f < V;) {
-        int n = 0;
-        if (read_block_vector(block.get(), static_cast<int>(f), &n)) std::exit(1);
-        if (n < 1) {
-            std::printf("Error: no voxels read at voxel %lld.\n", static_cast<long long>(f));
-            std::exit(1);
-        }
-        for (int j = 0; j < n; ++j) {
-            const std::int64_t v = f + j;
-            if (voxel_in_mask(v)) {  // voxels outside the mask keep the white-noise values
-                for (std::int64_t t = 0; t < T; ++t) series[t] = block[t * n + j];
-                if (GLM_calculate_AR_coefficient(static_cast<int>(T), series.get(), order, auto_cor[v])) return 1;
-            }
-            if (progress.due(v)) {
-                if (order == 1)
-                    std::printf("\rComputing %d AR map, %d percent done", order, progress.percent(v));
-                else
-                    std::printf("\rComputing %d AR maps, %d percent done", order, progress.percent(v));
-                std::fflush(stdout);
-            }
-        }
-        f += n;
+    WorkerPool &pool = analysis_pool();
+    VoxelProgress progress(V, [order, V](std::int64_t v) {
+        const int percent = static_cast<int>(v * 100 / V);
+        if (order == 1)
+            std::printf("\rComputing %d AR map, %d percent done", order, percent);
+        else
+            std::printf("\rComputing %d AR maps, %d percent done", order, percent);
+        std::fflush(stdout);
+    });
+    // Eight voxels at a time: the residuals of the build's unit-weight fit
+    // and their autocovariances, then each voxel's bias reduction.
+    const float *P = nullptr;
+    const float *X = GLM_AR_estimate_design(&P);
+    if (!X) {
+        OwnedVector<float> y(T);
+        return GLM_calculate_AR_coefficient(static_cast<int>(T), y.get(), order, auto_cor[0]);  // says why
     }
+    const int nb = GLM.nbasis, nt = static_cast<int>(T);
+    std::vector<double> mixing, factors;
+    const int higher = GLM_AR_bias_terms(mixing, factors);
+    const bool lanes = order <= kMaxLaneOrder && higher <= kMaxLaneHigher;
+    // With an offset column for every run the residuals do not change when a
+    // constant is taken from a series: relative to its first value the
+    // differences are small, and float sums keep them exact enough.
+    const bool centred = GLM_input.nbaseline_terms > 0 && GLM.nbaseline_basis >= GLM.nruns && nb <= kMaxLaneBasis;
+    struct Storage {
+        std::vector<float> tile, scratch;
+        std::vector<double> beta, residuals, a, lag;
+        std::vector<float> coefficients;
+    };
+    std::vector<Storage> storage(static_cast<std::size_t>(pool.threads()));
+    const auto estimate = [&](Storage &s, const VoxelBlock &block, const int *columns, int count) {
+        const float *y = block.data + columns[0];
+        std::int64_t pitch = block.count;
+        if (count < kLanes || columns[kLanes - 1] - columns[0] != kLanes - 1) {
+            for (int t = 0; t < nt; ++t)
+                for (int l = 0; l < kLanes; ++l)
+                    s.tile[t * kLanes + l] = block.data[static_cast<std::int64_t>(t) * block.count + columns[l < count ? l : 0]];
+            y = s.tile.data();
+            pitch = kLanes;
+        }
+        if (centred) {
+            lanes_centred_autocovariances(nb, nt, P, X, y, pitch, GLM.include, order, s.scratch.data(), s.a.data());
+        } else {
+            lanes_project_wide(nb, nt, P, y, pitch, GLM.include, s.beta.data());
+            lanes_autocovariances(nb, nt, X, y, pitch, GLM.include, s.beta.data(), order, s.residuals.data(),
+                                  s.a.data());
+        }
+        if (lanes) {
+            lanes_autocorrelations(order, higher, mixing.data(), factors.data(), s.a.data(), s.coefficients.data());
+            for (int l = 0; l < count; ++l)
+                for (int k = 0; k <= order; ++k) auto_cor[block.first + columns[l]][k] = s.coefficients[k * kLanes + l];
+            return;
+        }
+        for (int l = 0; l < count; ++l) {
+            for (int k = 0; k <= order; ++k) s.lag[k] = s.a[k * kLanes + l];
+            GLM_autocorrelations_from_residuals(s.lag.data(), order, auto_cor[block.first + columns[l]]);
+        }
+    };
+    for_each_block(pool, T, &progress, [&](int thread, const VoxelBlock &block, int begin, int end) {
+        Storage &s = storage[static_cast<std::size_t>(thread)];
+        if (s.tile.empty()) {
+            s.tile.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.scratch.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.beta.resize(static_cast<std::size_t>(nb) * kLanes);
+            s.residuals.resize(static_cast<std::size_t>(nt) * kLanes);
+            s.a.resize(static_cast<std::size_t>(order + 1) * kLanes);
+            s.lag.resize(static_cast<std::size_t>(order + 1));
+            s.coefficients.resize(static_cast<std::size_t>(order + 1) * kLanes);
+        }
+        int columns[kLanes], count = 0;
+        for (int j = begin; j < end; ++j) {
+            // Voxels outside the mask keep the white-noise values.
+            if (voxel_in_mask(block.first + j)) columns[count++] = j;
+            if (count == kLanes || (count > 0 && j + 1 == end)) {
+                estimate(s, block, columns, count);
+                count = 0;
+            }
+        }
+    });
     std::printf("\n\n");
 
     if (smooth_AR_maps()) return 1;

@@ -4,9 +4,12 @@
 #include <memory>
 #include <vector>
 
+#include "numerics/worker_pool.h"
+
 int Verbose = 0;
 float S_divisor = 1.0f;
 int BLOCK_SIZE = 50000;
+int Threads = 0;
 int resels = 0;
 RunEntry file_list_root;
 
@@ -32,4 +35,9 @@ void build_run_list() {
         entry->next = nullptr;
         previous = entry;
     }
+}
+
+WorkerPool &analysis_pool() {
+    static WorkerPool pool(Threads > 0 ? Threads : online_processors());
+    return pool;
 }

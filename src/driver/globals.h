@@ -9,6 +9,7 @@
 extern int Verbose;
 extern float S_divisor;
 extern int BLOCK_SIZE;
+extern int Threads;  // threads of the voxel passes (option -j); 0: one per online processor
 extern int resels;
 
 // One run of the analysis, in control-file order.
@@ -36,6 +37,10 @@ struct RunEntry {
 
 // The first run entry is the global itself; further entries are linked behind it.
 extern RunEntry file_list_root;
+
+class WorkerPool;
+// The threads of the voxel passes, made at the first call with Threads threads.
+WorkerPool &analysis_pool();
 
 // Builds the run list from the run names of the control file.
 void build_run_list();

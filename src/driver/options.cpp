@@ -41,6 +41,7 @@ void print_syntax() {
     std::printf("-s for small memory allocation\n");
     std::printf("-v for verbose output\n");
     std::printf("-d [divisor]  to divide output by divisor for S-n files\n");
+    std::printf("-j [threads]  to analyse voxels on that many threads (default: one per processor)\n");
     std::printf("\n");
 }
 

@@ -27,7 +27,8 @@
 
 namespace {
 
-constexpr const char *OPTION_STRING = "hHpsvd:rR:i:o:T:S:";
+constexpr int kMaxThreads = 1024;
+constexpr const char *OPTION_STRING = "hHpsvd:rR:i:o:T:S:j:";
 
 [[noreturn]] void exit_invalid_word(const char *word) {
     std::printf("Option -%s not valid.\n", word);
@@ -88,6 +89,7 @@ int run_program(int argc, char **argv) {
     Verbose = 0;
     S_divisor = 1.0f;
     BLOCK_SIZE = 50000;
+    Threads = 0;
     reset_GLM_variations();
     my_getopt_reset();
 
@@ -115,6 +117,16 @@ int run_program(int argc, char **argv) {
                     std::exit(1);
                 }
                 break;
+            case 'j': {
+                char *end = nullptr;
+                const long n = std::strtol(argv[index], &end, 10);
+                if (end == argv[index] || *end != '\0' || n < 1 || n > kMaxThreads) {
+                    std::printf("Error: -j takes a number of threads from 1 to %d.\n", kMaxThreads);
+                    std::exit(1);
+                }
+                Threads = static_cast<int>(n);
+                break;
+            }
             case 'r': residue_mode = 1; break;
             case 'R': residue_mode = 2; break;
             case 'i':

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "glm/fit.h"
+#include "glm/fit_context.h"
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "numerics/arrays.h"
@@ -31,24 +33,19 @@ int higher_lags = 0;
 OwnedMatrix<float> higher_factors;
 
 // Masked design of the build and its unit-weight pseudo-inverse, for the
-// residuals of the AR estimate.
+// residuals of the AR estimate (shared by all threads, read only).
 OwnedMatrix<float> build_design;  // ntime x nbasis
 OwnedMatrix<float> build_pinv;    // nbasis x ntime
 bool build_kept = false;
 
-// Masked, unwhitened design saved at each build; every re-whitening starts
-// from it.
-OwnedMatrix<float> Xnw_tc;  // ntime x nbasis
-bool design_saved = false;
-
-// The filter design_matrix currently holds: order 0 means unwhitened;
-// otherwise the leading (order+1) x (order+1) block of the whitening matrix
-// it was made with, which determines the whole band.
-int applied_order = 0;
-OwnedMatrix<float> applied_block;
+// The filter the design in force of this thread's context was made with:
+// order 0 means unwhitened; otherwise the leading (order+1) x (order+1) block
+// of the whitening matrix it was made with, which determines the whole band.
+thread_local int applied_order = 0;
+thread_local OwnedMatrix<float> applied_block;
 // The inverse factor of the filter in force (leading (q+1) block), which
 // together with the inclusion mask determines the whole whitening matrix.
-OwnedMatrix<float> filter_block;
+thread_local OwnedMatrix<float> filter_block;
 
 // The before-fit band filter a design was made with (inactive: none).
 struct BandKey {
@@ -57,18 +54,18 @@ struct BandKey {
     int ntime = 0;
     bool operator==(const BandKey &) const = default;
 };
-BandKey applied_band;
+thread_local BandKey applied_band;
 // Trace of the filtered noise covariance of the current build, and its band.
-BandKey noise_trace_band;
-double noise_trace = 0.0;
+thread_local BandKey noise_trace_band;
+thread_local double noise_trace = 0.0;
 
-// Per-voxel working storage, allocated once per size.
-OwnedVector<float> series_copy;            // ntime
-OwnedVector<double> residuals;             // ntime
-OwnedVector<double> coefficients;          // nbasis
-OwnedMatrix<float> toeplitz, cholesky;     // (p+1) x (p+1)
-OwnedMatrix<double> inverse_work;          // (p+1) x (p+1)
-OwnedVector<double> estimate_work, phi_work;  // autocovariances and AR coefficients of one estimate
+// Per-voxel working storage of this thread, allocated once per size.
+thread_local OwnedVector<float> series_copy;            // ntime
+thread_local OwnedVector<double> residuals;             // ntime
+thread_local OwnedVector<double> coefficients;          // nbasis
+thread_local OwnedMatrix<float> toeplitz, cholesky;     // (p+1) x (p+1)
+thread_local OwnedMatrix<double> inverse_work;          // (p+1) x (p+1)
+thread_local OwnedVector<double> estimate_work, phi_work;  // autocovariances and AR coefficients of one estimate
 
 void ensure(OwnedMatrix<float> &m, int rows, int cols) {
     if (m.rows() != rows || m.cols() != cols) m = OwnedMatrix<float>(rows, cols);
@@ -79,10 +76,8 @@ void copy_matrix(float **to, float **from, int rows, int cols) {
         for (int j = 0; j < cols; ++j) to[i][j] = from[i][j];
 }
 
-void save_unwhitened_design() {
-    ensure(Xnw_tc, GLM.ntime, GLM.nbasis);
-    copy_matrix(Xnw_tc.get(), GLM.design_matrix, GLM.ntime, GLM.nbasis);
-    design_saved = true;
+void use_unwhitened_design() {
+    fit_context.design_matrix = GLM.design_matrix;
     applied_order = 0;
     applied_band = BandKey{};
     noise_trace_band = BandKey{};
@@ -166,7 +161,7 @@ void GLMInternal_calculate_residual_matrix() {
     ensure(build_design, nt, nb);
     ensure(build_pinv, nb, nt);
     copy_matrix(build_design.get(), GLM.design_matrix, nt, nb);
-    copy_matrix(build_pinv.get(), GLM.pseudo_inverse, nb, nt);
+    copy_matrix(build_pinv.get(), fit_context.pseudo_inverse.get(), nb, nt);
     build_kept = true;
 
     // R[i][j] = (i == j ? include[i] : 0) - sum over b of P[b][j] X[i][b]
@@ -180,7 +175,7 @@ void GLMInternal_calculate_residual_matrix() {
             const float *xi = GLM.design_matrix[i];
             for (int b = 0; b < nb; ++b) {
                 const float xb = xi[b];
-                const float *Pb = GLM.pseudo_inverse[b];
+                const float *Pb = build_pinv[b];
                 for (int j = 0; j < nt; ++j) Ri[j] += Pb[j] * xb;
             }
         }
@@ -303,16 +298,24 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
 
     // Residual autocovariances, then the bias reduction.
-    if (estimate_work.size() < 4 * (order + 1) + higher_lags)
-        estimate_work = OwnedVector<double>(4 * (order + 1) + higher_lags, "Allocation error in double_vector().");
-    double *a = estimate_work.get();     // order + 1 residual autocovariances
-    double *c = a + (order + 1);         // order + 1 bias-reduced autocovariances
-    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
+    if (estimate_work.size() < order + 1)
+        estimate_work = OwnedVector<double>(order + 1, "Allocation error in double_vector().");
+    double *a = estimate_work.get();
     for (int l = 0; l <= order; ++l) {
         double sum = 0.0;
         for (int t = l; t < n; ++t) sum += residuals[t] * residuals[t - l];
         a[l] = sum;
     }
+    GLM_autocorrelations_from_residuals(a, order, coeff);
+    return 0;
+}
+
+void GLM_autocorrelations_from_residuals(const double *a, int order, float *coeff) {
+    thread_local OwnedVector<double> work;
+    if (work.size() < 3 * (order + 1) + higher_lags)
+        work = OwnedVector<double>(3 * (order + 1) + higher_lags, "Allocation error in double_vector().");
+    double *c = work.get();              // order + 1 bias-reduced autocovariances
+    double *rho = c + (order + 1);       // autocorrelations, lags 0 ... order + higher_lags
     auto reduce = [&](const double *from) {
         for (int l = 0; l <= order; ++l) {
             double sum = 0.0;
@@ -325,7 +328,7 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
         // No residual at all: the lag-0 value is not divided by.
         coeff[0] = 1.0f;
         for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(c[l]);
-        return 0;
+        return;
     }
     rho[0] = 1.0;
     for (int l = 1; l <= order; ++l) rho[l] = c[l] / c[0];
@@ -348,25 +351,27 @@ int GLM_calculate_AR_coefficient(int n, const float *y, int order, float *coeff)
     }
     coeff[0] = 1.0f;
     for (int l = 1; l <= order; ++l) coeff[l] = static_cast<float>(rho[l]);
-    return 0;
 }
 
-int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16_t *order_out) {
+int GLM_AR_bias_terms(std::vector<double> &mixing, std::vector<double> &factors) {
     const int p = GLM_input.AR_order;
-    *order_out = static_cast<std::int16_t>(p);
-    if (dimension != p + 1) {
-        std::printf("Error calculating whitening filter: AR dimension (%d)\n", dimension);
-        std::printf("is inconsistent with AR order (%d)\n", p);
-        return 1;
+    mixing.resize(static_cast<std::size_t>(p + 1) * (p + 1));
+    factors.resize(static_cast<std::size_t>(p + 1) * (higher_lags > 0 ? higher_lags : 1));
+    for (int l = 0; l <= p; ++l) {
+        for (int m = 0; m <= p; ++m) mixing[static_cast<std::size_t>(l) * (p + 1) + m] = GLM.AR_mixing_matrix[l][m];
+        for (int m = 0; m < higher_lags; ++m) factors[static_cast<std::size_t>(l) * higher_lags + m] = higher_factors[l][m];
     }
-    if (p <= 0) {
-        GLM.whitening_order = 0;
-        return 0;
-    }
-    if (!GLM.whitening_matrix) {
-        std::printf("Error calculating whitening filter: the whitening matrix is not defined.\n");
-        return 1;
-    }
+    return higher_lags;
+}
+
+const float *GLM_AR_estimate_design(const float **pseudo_inverse) {
+    if (!build_kept || !GLM.AR_mixing_matrix || build_design.rows() != GLM.ntime) return nullptr;
+    *pseudo_inverse = build_pinv[0];
+    return build_design[0];
+}
+
+
+int GLM_whitening_factor(int p, const float *coeff, float *factor) {
     ensure(toeplitz, p + 1, p + 1);
     ensure(cholesky, p + 1, p + 1);
     for (int i = 0; i <= p; ++i)
@@ -398,9 +403,29 @@ int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16
         for (int j = 0; j <= q; ++j) inverse_work[i][j] = (j <= i) ? cholesky[i][j] : 0.0;
     int ierr;
     dInvertSquareMatrix(q + 1, inverse_work.get(), &ierr);  // a positive diagonal cannot give a zero pivot
-    for (int i = 0; i <= q; ++i)
-        for (int j = 0; j <= q; ++j) cholesky[i][j] = static_cast<float>(inverse_work[i][j]);
-    float **Linv = cholesky.get();
+    for (int i = 0; i <= p; ++i)
+        for (int j = 0; j <= p; ++j)
+            factor[i * (p + 1) + j] = i <= q && j <= q ? static_cast<float>(inverse_work[i][j]) : 0.0f;
+    return q;
+}
+
+int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16_t *order_out) {
+    FitContext &f = fit_context;
+    const int p = GLM_input.AR_order;
+    *order_out = static_cast<std::int16_t>(p);
+    if (dimension != p + 1) {
+        std::printf("Error calculating whitening filter: AR dimension (%d)\n", dimension);
+        std::printf("is inconsistent with AR order (%d)\n", p);
+        return 1;
+    }
+    if (p <= 0) {
+        f.whitening_order = 0;
+        return 0;
+    }
+    if (f.whitening.cols() != p + 1 || f.whitening.rows() != GLM.ntime) f.whitening = OwnedMatrix<float>(GLM.ntime, p + 1);
+    ensure(filter_block, p + 1, p + 1);
+    const int q = GLM_whitening_factor(p, coeff, filter_block[0]);
+    float **Linv = filter_block.get();
 
     // The filter restarts on every contiguous block of included points, as on
     // a series of its own: the first q+1 points of a block take the rows of
@@ -408,13 +433,13 @@ int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16
     // factor, read from the diagonal leftwards). Excluded points get a zero
     // row, so they neither enter the fit nor leak into their neighbours.
     // Without excluded points this is the usual banded filter of the series.
-    float **W = GLM.whitening_matrix;
+    // Row t of the band holds W[t][t - p + i] at i = 0 ... p.
     const int nt = GLM.ntime;
     const int *inc = GLM.include;
     int block_start = 0;
     for (int t = 0; t < nt; ++t) {
-        float *Wt = W[t];
-        for (int s = t - p > 0 ? t - p : 0; s <= t; ++s) Wt[s] = 0.0f;  // also clears a higher earlier order
+        float *Wt = f.whitening[t] + p - t;  // Wt[s] = W[t][s]
+        for (int i = 0; i <= p; ++i) f.whitening[t][i] = 0.0f;
         if (!inc[t]) {
             block_start = t + 1;
             continue;
@@ -426,43 +451,46 @@ int GLM_calculate_whitening_filter(int dimension, const float *coeff, std::int16
             for (int i = 0; i <= q; ++i) Wt[t - i] = Linv[q][q - i];
         }
     }
-    ensure(filter_block, p + 1, p + 1);
-    for (int i = 0; i <= q; ++i)
-        for (int j = 0; j <= q; ++j) filter_block[i][j] = Linv[i][j];
-
-    GLM.whitening_order = q;
+    f.whitening_order = q;
     *order_out = static_cast<std::int16_t>(q);
     return 0;
 }
 
+float GLM_whitening_entry(int t, int s) {
+    const FitContext &f = fit_context;
+    const int p = static_cast<int>(f.whitening.cols()) - 1;
+    if (s > t || s < t - p || f.whitening_order <= 0) return s == t ? 1.0f : 0.0f;
+    return f.whitening[t][s - t + p];
+}
+
 void GLMInternal_whiten_data(float *y) {
-    const int q = GLM.whitening_order;
+    const FitContext &f = fit_context;
+    const int q = f.whitening_order;
     if (q <= 0) return;
     const int nt = GLM.ntime;
+    const int p = static_cast<int>(f.whitening.cols()) - 1;
     if (series_copy.size() < nt) series_copy = OwnedVector<float>(nt);
     float *copy = series_copy.get();
     for (int t = 0; t < nt; ++t) copy[t] = y[t];
-    float **W = GLM.whitening_matrix;
     for (int t = 0; t < nt; ++t) {
         const int first = t - q > 0 ? t - q : 0;
+        const float *Wt = f.whitening[t] + p - t;
         float s = 0.0f;
-        for (int k = first; k <= t; ++k) s += W[t][k] * copy[k];
+        for (int k = first; k <= t; ++k) s += Wt[k] * copy[k];
         y[t] = s;
     }
 }
 
 void GLMInternal_whiten_model(int save) {
+    FitContext &f = fit_context;
     const int nt = GLM.ntime;
     const int nb = GLM.nbasis;
     if (save) {
-        save_unwhitened_design();
+        use_unwhitened_design();
         return;
     }
-    // Without a saved copy design_matrix has never been whitened here, so it
-    // is itself the unwhitened design.
-    if (!design_saved || Xnw_tc.rows() != nt || Xnw_tc.cols() != nb) save_unwhitened_design();
 
-    const int q = GLM.whitening_order;
+    const int q = f.whitening_order;
     const BandKey band = current_band();
     const bool same_filter = q <= 0 ? applied_order == 0 : filter_matches_applied(q);
     if (same_filter && band == applied_band) {
@@ -470,24 +498,29 @@ void GLMInternal_whiten_model(int save) {
         return;
     }
 
-    if (q <= 0) {
+    if (q <= 0 && !band.active) {
         // The unwhitened design: no voxel is fitted with another voxel's
         // whitened design.
-        copy_matrix(GLM.design_matrix, Xnw_tc.get(), nt, nb);
+        f.design_matrix = GLM.design_matrix;
+    } else if (q <= 0) {
+        copy_matrix(f.whitened.get(), GLM.design_matrix, nt, nb);
+        f.design_matrix = f.whitened.get();
     } else {
-        // design_matrix[t][b] = sum over s = max(0, t-q) ... t of W[t][s] Xnw[s][b],
+        // design[t][b] = sum over s = max(0, t-q) ... t of W[t][s] X[s][b],
         // s increasing; the sums of all b are carried together through s.
-        float **W = GLM.whitening_matrix;
+        const int p = static_cast<int>(f.whitening.cols()) - 1;
         for (int t = 0; t < nt; ++t) {
-            float *out = GLM.design_matrix[t];
+            float *out = f.whitened[t];
             for (int b = 0; b < nb; ++b) out[b] = 0.0f;
             const int first = t - q > 0 ? t - q : 0;
+            const float *Wt = f.whitening[t] + p - t;
             for (int s = first; s <= t; ++s) {
-                const float w = W[t][s];
-                const float *xs = Xnw_tc[s];
+                const float w = Wt[s];
+                const float *xs = GLM.design_matrix[s];
                 for (int b = 0; b < nb; ++b) out[b] += w * xs[b];
             }
         }
+        f.design_matrix = f.whitened.get();
         if (applied_block.rows() < q + 1) {
             const int size = (q > GLM_input.AR_order ? q : GLM_input.AR_order) + 1;
             applied_block = OwnedMatrix<float>(size, size);
@@ -504,17 +537,18 @@ void GLMInternal_whiten_model(int save) {
         }
         if (series_copy.size() < nt) series_copy = OwnedVector<float>(nt);
         float *column = series_copy.get();
+        float **design = f.design_matrix;
         for (int b = 0; b < nb; ++b) {
-            for (int t = 0; t < nt; ++t) column[t] = GLM.design_matrix[t][b];
+            for (int t = 0; t < nt; ++t) column[t] = design[t][b];
             GLMInternal_filter_masked(column);
-            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][b] = column[t];
+            for (int t = 0; t < nt; ++t) design[t][b] = column[t];
         }
         // A high-pass can remove a combination of columns (the sum of the
         // run offsets is a constant): the data then have no component there
         // either, and the column that completes it is left out of the fit.
         int first, second;
-        while (GLMInternal_find_dependent_columns(&first, &second, true))
-            for (int t = 0; t < nt; ++t) GLM.design_matrix[t][second] = 0.0f;
+        while (GLMInternal_find_dependent_columns(design, &first, &second, true))
+            for (int t = 0; t < nt; ++t) design[t][second] = 0.0f;
     }
     GLMInternal_set_design_filter(band.active, noise_trace);
     applied_band = band;

@@ -9,6 +9,7 @@
 #include "glm/ar_model.h"
 #include "glm/design_search.h"
 #include "glm/fit.h"
+#include "glm/fit_context.h"
 #include "glm/paradigm.h"
 #include "glm/reports.h"
 #include "glm/state.h"
@@ -34,23 +35,17 @@ BuildSizes previous;
 
 void GLMInternal_release_model_arrays() {
     if (previous.allocated) {
-        const int nt = previous.ntime, nb = previous.nbasis;
+        const int nt = previous.ntime;
         free_float_matrix(GLM.design_unmasked, nt);
         free_float_matrix(GLM.design_matrix, nt);
-        free_float_matrix(GLM.XtX_inverse, nb);
-        free_float_matrix(GLM.pseudo_inverse, nb);
-        free_float_matrix(GLM.whitening_matrix, nt);
         free_float_matrix(GLM.residual_matrix, nt);
         free_float_matrix(GLM.AR_mixing_matrix, previous.ar_order + 1);
         previous = BuildSizes{};
     }
     free_int_vector(GLM.include);
-    for (float *v : {GLM.effect_size, GLM.weight, GLM.noise_estimate, GLM.noise_fit, GLM.residue, GLM.leverage})
-        free_float_vector(v);
     GLM.include = nullptr;
-    GLM.design_unmasked = GLM.design_matrix = GLM.XtX_inverse = GLM.pseudo_inverse = nullptr;
-    GLM.effect_size = GLM.weight = GLM.noise_estimate = GLM.noise_fit = GLM.residue = GLM.leverage = nullptr;
-    GLM.whitening_matrix = GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
+    GLM.design_unmasked = GLM.design_matrix = nullptr;
+    GLM.residual_matrix = GLM.AR_mixing_matrix = nullptr;
 }
 
 void GLMInternal_allocate_model_arrays(int ntime, int nbasis) {
@@ -60,32 +55,15 @@ void GLMInternal_allocate_model_arrays(int ntime, int nbasis) {
     GLM.include = int_vector(ntime);
     GLM.design_unmasked = float_matrix(ntime, nbasis);
     GLM.design_matrix = float_matrix(ntime, nbasis);
-    GLM.XtX_inverse = float_matrix(nbasis, nbasis);
-    GLM.pseudo_inverse = float_matrix(nbasis, ntime);
-    GLM.effect_size = float_vector(nbasis);
-    GLM.weight = float_vector(ntime);
-    GLM.noise_estimate = float_vector(ntime);
-    GLM.noise_fit = float_vector(ntime);
-    GLM.residue = float_vector(ntime);
-    GLM.leverage = float_vector(ntime);
-    for (int b = 0; b < nbasis; ++b) {
-        GLM.effect_size[b] = 0.0f;
-        for (int c = 0; c < nbasis; ++c) GLM.XtX_inverse[b][c] = 0.0f;
-        for (int t = 0; t < ntime; ++t) GLM.pseudo_inverse[b][t] = 0.0f;
-    }
     for (int t = 0; t < ntime; ++t) {
         GLM.include[t] = 1;
         for (int b = 0; b < nbasis; ++b) GLM.design_unmasked[t][b] = GLM.design_matrix[t][b] = 0.0f;
-        GLM.weight[t] = GLM.noise_estimate[t] = GLM.noise_fit[t] = 1.0f;
-        GLM.residue[t] = GLM.leverage[t] = 0.0f;
     }
-    if (ar_order > 0) {
-        GLM.whitening_matrix = float_matrix(ntime, ntime);
-        for (int i = 0; i < ntime; ++i)
-            for (int j = 0; j < ntime; ++j) GLM.whitening_matrix[i][j] = (i == j) ? 1.0f : 0.0f;
-        // The AR model fills this (p+1) x (p+1) matrix at every build.
-        GLM.AR_mixing_matrix = float_matrix(ar_order + 1, ar_order + 1);
-    }
+    // The AR model fills this (p+1) x (p+1) matrix at every build.
+    if (ar_order > 0) GLM.AR_mixing_matrix = float_matrix(ar_order + 1, ar_order + 1);
+    // This thread's fit context follows the new build at once; other threads'
+    // contexts when they next prepare theirs.
+    GLMInternal_new_model_build();
 }
 
 namespace {
@@ -241,7 +219,6 @@ int GLM_define_basis_functions() {
     GLM.nbasis = GLM.nevents + GLM.nbaseline_basis;
     GLM.ntable_events = 0;
     GLMInternal_allocate_model_arrays(ntime, GLM.nbasis);
-    GLM.whitening_order = 0;  // the whitening matrix starts as the identity again
     build_inclusion_mask(ntime);
     // The noise estimate, the iterative weights and every test need a positive
     // number of degrees of freedom (an exact fit leaves no residual to judge by).
@@ -307,7 +284,7 @@ int GLM_define_basis_functions() {
 
     GLMInternal_whiten_model(1);
     int first, second;
-    const bool dependent = GLMInternal_find_dependent_columns(&first, &second) != 0;
+    const bool dependent = GLMInternal_find_dependent_columns(GLM.design_matrix, &first, &second) != 0;
     if (dependent || GLMInternal_complete_model()) {
         std::printf("Error: the design matrix is singular: its columns are linearly dependent.\n");
         if (dependent) {

@@ -14,9 +14,9 @@ void GLMInternal_BaselineEvent(int e, int order, float tau);
 void GLMInternal_create_interaction(int e, float *p);
 
 // Allocates the arrays of a model of ntime points and nbasis columns (releasing
-// those in force): designs and fit set-up zeroed, include, weights and noise
-// vectors 1, and with an AR model an identity whitening matrix and the
-// bias-reduction matrix.
+// those in force): designs zeroed, include 1, with an AR model the
+// bias-reduction matrix; this thread's fit context is sized for them (fit
+// set-up zeroed, weights and noise vectors 1, an identity whitening filter).
 void GLMInternal_allocate_model_arrays(int ntime, int nbasis);
 // Releases the model's arrays, the AR matrices included, with the sizes they
 // were made with.

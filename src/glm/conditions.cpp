@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "glm/fit_context.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
 #include "numerics/arrays.h"
@@ -28,11 +29,7 @@ void release_conditions() {
     for (int c = 0; c < MAX_CONDITIONS; ++c) {
         const int rows = GLM.condition_nrows[c];
         if (GLM.contrast[c]) free_int_matrix(GLM.contrast[c], rows);
-        if (GLM.contrast_covariance[c]) free_float_matrix(GLM.contrast_covariance[c], rows);
-        if (GLM.contrast_covariance_inverse[c]) free_float_matrix(GLM.contrast_covariance_inverse[c], rows);
         GLM.contrast[c] = nullptr;
-        GLM.contrast_covariance[c] = nullptr;
-        GLM.contrast_covariance_inverse[c] = nullptr;
     }
     GLM.nconditions = 0;
 }
@@ -160,16 +157,11 @@ int GLM_define_conditions(int define, const char *text, int *count) {
     }
 
     if (define && GLM.initialized == 2) {
-        for (int c = 0; c < GLM.nconditions; ++c) {
-            const int q = GLM.condition_nrows[c];
-            GLM.contrast_covariance[c] = float_matrix(q, q);
-            GLM.contrast_covariance_inverse[c] = float_matrix(q, q);
-        }
         GLM_calc_covariance_matrix();
         // A condition whose covariance is singular would give meaningless F
         // values at every voxel: refuse it here, once, instead.
         for (int c = 0; c < GLM.nconditions; ++c) {
-            if (!covariance_invertible(GLM.contrast_covariance[c], GLM.condition_nrows[c])) {
+            if (!covariance_invertible(fit_context.contrast_covariance[c].get(), GLM.condition_nrows[c])) {
                 std::printf("Error: condition %s has linearly dependent contrast rows and cannot be tested.\n",
                             GLM.condition_string[c]);
                 return 1;

@@ -7,23 +7,23 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 
-int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns) {
+int GLMInternal_find_dependent_columns(float **design, int *first, int *second, bool skip_zero_columns) {
     const int nb = GLM.nbasis, nt = GLM.ntime;
-    // Normal matrix of design_matrix with its columns scaled to unit length,
+    // Normal matrix of the design with its columns scaled to unit length,
     // so that the test does not depend on the columns' units. A Cholesky
     // factorisation in column order: the squared pivot of column j is 1 - R^2
     // of column j regressed on the columns before it.
-    // Work storage kept between calls: with a band filter the test runs for
-    // every voxel whose whitened design is new.
-    static OwnedMatrix<double> S, L;
-    static std::vector<double> scale, c;
+    // Work storage kept between calls (per thread): with a band filter the
+    // test runs for every voxel whose whitened design is new.
+    thread_local OwnedMatrix<double> S, L;
+    thread_local std::vector<double> scale, c;
     if (S.rows() != nb) S = OwnedMatrix<double>(nb, nb), L = OwnedMatrix<double>(nb, nb);
     scale.resize(nb);
     c.resize(nb);
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j <= i; ++j) {
             double sum = 0.0;
-            for (int t = 0; t < nt; ++t) sum += static_cast<double>(GLM.design_matrix[t][i]) * GLM.design_matrix[t][j];
+            for (int t = 0; t < nt; ++t) sum += static_cast<double>(design[t][i]) * design[t][j];
             S[i][j] = S[j][i] = sum;
         }
     for (int i = 0; i < nb; ++i) scale[i] = S[i][i] > 0.0 ? 1.0 / std::sqrt(S[i][i]) : 0.0;

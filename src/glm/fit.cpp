@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "glm/ar_model.h"
+#include "glm/fit_context.h"
 #include "glm/frequency_filter.h"
 #include "glm/polynomial.h"
 #include "glm/state.h"
@@ -16,11 +18,13 @@
 #include "numerics/arrays.h"
 #include "numerics/matrix_inverse.h"
 
-int GLM_singular_fit = 0;
+thread_local FitContext fit_context;
 
 namespace {
 
-// Which design and weights the set-up in the model state was made from.
+std::uint64_t model_build = 0;
+
+// Which design and weights the set-up in the context was made from.
 struct SetupRecord {
     bool current = false;
     float **design = nullptr;
@@ -29,35 +33,36 @@ struct SetupRecord {
     int nbasis = 0;
     int noise_model = 0;  // decides whether DOF follows the leverages
 };
-SetupRecord setup;
+thread_local SetupRecord setup;
 
-// Working storage, grown when needed and reused for every series.
-OwnedMatrix<double> inversion_work;  // nbasis x nbasis
-OwnedMatrix<double> product_work, second_work;  // nbasis x nbasis
-OwnedMatrix<float> inverse_transposed;  // nbasis x nbasis: XtX_inverse by columns
-OwnedVector<float> column_buffer;    // nbasis: one column of the pseudo-inverse
-OwnedVector<float> weighted_data;    // ntime: include * weight * y
-OwnedVector<float> run_raw, run_smooth, run_mask;  // ntime: fPET noise profile of one run
+// Working storage of this thread, grown when needed and reused for every series.
+thread_local OwnedMatrix<double> inversion_work;  // nbasis x nbasis
+thread_local OwnedMatrix<double> product_work, second_work;  // nbasis x nbasis
+thread_local OwnedMatrix<float> inverse_transposed;  // nbasis x nbasis: XtX_inverse by columns
+thread_local OwnedVector<float> column_buffer;    // nbasis: one column of the pseudo-inverse
+thread_local OwnedVector<float> weighted_data;    // ntime: include * weight * y
+thread_local OwnedVector<float> run_raw, run_smooth, run_mask;  // ntime: fPET noise profile of one run
 
-// Set while design_matrix holds a band-filtered design (see
+// Set while the design in force is band-filtered (see
 // GLMInternal_set_design_filter), with the trace of the filtered noise
 // covariance.
-bool design_filtered = false;
-double filtered_noise_trace = 0.0;
-OwnedMatrix<float> filtered_columns;  // ntime x nbasis: the filter applied once more to the design
+thread_local bool design_filtered = false;
+thread_local double filtered_noise_trace = 0.0;
+thread_local OwnedMatrix<float> filtered_columns;  // ntime x nbasis: the filter applied once more to the design
 // Covariance of the coefficients in units of the residual variance, when it
 // differs from XtX_inverse; covariance_corrected says which one is in force.
-OwnedMatrix<float> coefficient_covariance;  // nbasis x nbasis
-bool covariance_corrected = false;
+thread_local OwnedMatrix<float> coefficient_covariance;  // nbasis x nbasis
+thread_local bool covariance_corrected = false;
 
 // Residuals of the unweighted first fit of an iWLS series, and the degrees
-// of freedom of its tests (0: ninclude - nbasis, until calibrated).
-OwnedVector<float> first_residual;
+// of freedom of its tests (0: ninclude - nbasis, until calibrated; shared by
+// all threads).
+thread_local OwnedVector<float> first_residual;
 float reweighted_dof = 0.0f;
 
 constexpr int kMaxReweightings = 10;
-float variance_history[kMaxReweightings + 1];
-int history_count = 0;
+thread_local float variance_history[kMaxReweightings + 1];
+thread_local int history_count = 0;
 
 void ensure(OwnedVector<float> &v, int n) {
     if (v.size() < n) v = OwnedVector<float>(n);
@@ -66,27 +71,29 @@ void ensure(OwnedVector<float> &v, int n) {
 // A failed inversion leaves nothing usable: the derived members are cleared
 // so that no partly inverted matrix is ever taken for an inverse.
 void clear_setup() {
+    FitContext &f = fit_context;
     for (int i = 0; i < GLM.nbasis; ++i) {
-        for (int j = 0; j < GLM.nbasis; ++j) GLM.XtX_inverse[i][j] = 0.0f;
-        for (int t = 0; t < GLM.ntime; ++t) GLM.pseudo_inverse[i][t] = 0.0f;
+        for (int j = 0; j < GLM.nbasis; ++j) f.XtX_inverse[i][j] = 0.0f;
+        for (int t = 0; t < GLM.ntime; ++t) f.pseudo_inverse[i][t] = 0.0f;
     }
-    for (int t = 0; t < GLM.ntime; ++t) GLM.leverage[t] = 0.0f;
+    for (int t = 0; t < GLM.ntime; ++t) f.leverage[t] = 0.0f;
 }
 
 // fPET weights of one run: the noise scale follows the square root of the
 // decay-corrected running sum of the run's signal, smoothed by a weighted
 // polynomial over the included points.
 bool fpet_run_weights(int r, const float *y, float tau) {
-    const int f = GLM.run_start[r];
-    const int nr = GLM.run_stop[r] - f + 1;
+    FitContext &f = fit_context;
+    const int first = GLM.run_start[r];
+    const int nr = GLM.run_stop[r] - first + 1;
     const float tr = GLM.tr[r];
     double sum = 0.0;
     for (int t = 0; t < nr; ++t) {
-        sum += y[f + t];  // S(t): the run's values at positions 0 ... t
+        sum += y[first + t];  // S(t): the run's values at positions 0 ... t
         const float time = tr * static_cast<float>(t);
         const double scaled = (tau == 0.0f) ? sum : std::exp(static_cast<double>(time) / tau) * sum;
         run_raw[t] = static_cast<float>(std::sqrt(std::fabs(scaled)));
-        run_mask[t] = static_cast<float>(GLM.include[f + t]);
+        run_mask[t] = static_cast<float>(GLM.include[first + t]);
     }
     if (PolynomialDefineGLM(tau == 0.0f ? 1 : 4, nr, run_mask.get()) ||
         PolynomialFitGLM(nr, run_raw.get(), run_smooth.get()))
@@ -106,10 +113,10 @@ bool fpet_run_weights(int r, const float *y, float tau) {
             // rather than the 0/0 of dividing by its mean.
             estimate = smooth = w = 1.0f;
         }
-        GLM.noise_estimate[f + t] = estimate;
-        GLM.noise_fit[f + t] = smooth;
-        if (GLM.weight[f + t] != w) changed = true;
-        GLM.weight[f + t] = w;
+        f.noise_estimate[first + t] = estimate;
+        f.noise_fit[first + t] = smooth;
+        if (f.weight[first + t] != w) changed = true;
+        f.weight[first + t] = w;
     }
     return changed;
 }
@@ -124,13 +131,14 @@ bool fpet_run_weights(int r, const float *y, float tau) {
 // fit takes. With gains of 0 and 1 this is n minus the removed frequencies
 // minus nbasis. Filtering Xf once more gives F Xf.
 void apply_filter_correction() {
+    FitContext &f = fit_context;
     const int nb = GLM.nbasis;
     const int nt = GLM.ntime;
     if (filtered_columns.rows() != nt || filtered_columns.cols() != nb) filtered_columns = OwnedMatrix<float>(nt, nb);
     ensure(weighted_data, nt);
     float *column = weighted_data.get();
     for (int b = 0; b < nb; ++b) {
-        for (int t = 0; t < nt; ++t) column[t] = GLM.design_matrix[t][b];
+        for (int t = 0; t < nt; ++t) column[t] = f.design_matrix[t][b];
         GLMInternal_filter_masked(column);
         for (int t = 0; t < nt; ++t) filtered_columns[t][b] = column[t];
     }
@@ -144,7 +152,7 @@ void apply_filter_correction() {
             for (int t = 0; t < nt; ++t) sum += static_cast<double>(filtered_columns[t][i]) * filtered_columns[t][j];
             M[i][j] = sum;
         }
-    float **A = GLM.XtX_inverse;
+    float **A = f.XtX_inverse.get();
     double trace = 0.0;
     for (int i = 0; i < nb; ++i) {
         for (int j = 0; j < nb; ++j) {
@@ -162,7 +170,7 @@ void apply_filter_correction() {
             coefficient_covariance[i][j] = static_cast<float>(sum);
         }
     covariance_corrected = true;
-    GLM.DOF = static_cast<float>(filtered_noise_trace - trace);
+    f.DOF = static_cast<float>(filtered_noise_trace - trace);
 }
 
 // Inference for the re-weighted estimate b = A X'W y (A = XtX_inverse). Its
@@ -175,6 +183,7 @@ void apply_filter_correction() {
 // per-analysis calibration (iwls_calibration.h) scales every condition and
 // sets the degrees of freedom.
 void reweighted_inference() {
+    FitContext &f = fit_context;
     const int nb = GLM.nbasis, nt = GLM.ntime;
     double absolute = 0.0;
     for (int t = 0; t < nt; ++t)
@@ -182,20 +191,20 @@ void reweighted_inference() {
     const int dof = GLM.ninclude - nb;
     if (dof <= 0 || !(absolute > 0.0)) return;
     const double tau2 = 1.5707963267948966 * absolute * absolute / (static_cast<double>(GLM.ninclude) * dof);
-    const double factor = tau2 / GLM.variance;
+    const double factor = tau2 / f.variance;
     if (coefficient_covariance.rows() != nb) coefficient_covariance = OwnedMatrix<float>(nb, nb);
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j <= i; ++j) {
             double sum = 0.0;
-            const float *Pi = GLM.pseudo_inverse[i], *Pj = GLM.pseudo_inverse[j];
+            const float *Pi = f.pseudo_inverse[i], *Pj = f.pseudo_inverse[j];
             for (int t = 0; t < nt; ++t) {
-                const double w = GLM.weight[t];
+                const double w = f.weight[t];
                 sum += static_cast<double>(Pi[t]) * Pj[t] * w * w;
             }
             coefficient_covariance[i][j] = coefficient_covariance[j][i] = static_cast<float>(sum * factor);
         }
     covariance_corrected = true;
-    GLM.DOF = reweighted_dof > 0.0f ? reweighted_dof : static_cast<float>(dof);
+    f.DOF = reweighted_dof > 0.0f ? reweighted_dof : static_cast<float>(dof);
     GLM_calc_covariance_matrix();
     // The set-up no longer matches its inputs (covariance and DOF replaced).
     setup.current = false;
@@ -203,26 +212,79 @@ void reweighted_inference() {
 
 }  // namespace
 
+std::uint64_t GLM_model_build() { return model_build; }
+
+void GLMInternal_new_model_build() {
+    ++model_build;
+    GLMInternal_size_fit_context();
+}
+
+void GLMInternal_size_fit_context() {
+    FitContext &f = fit_context;
+    const int nt = GLM.ntime, nb = GLM.nbasis;
+    const int p = GLM_input.AR_order > 0 ? GLM_input.AR_order : 0;
+    if (f.ntime != nt || f.nbasis != nb || f.whitening.cols() != p + 1) {
+        f.whitened = OwnedMatrix<float>(nt, nb);
+        f.XtX_inverse = OwnedMatrix<float>(nb, nb);
+        f.pseudo_inverse = OwnedMatrix<float>(nb, nt);
+        f.effect_size = OwnedVector<float>(nb);
+        for (OwnedVector<float> *v : {&f.weight, &f.noise_estimate, &f.noise_fit, &f.residue, &f.leverage})
+            *v = OwnedVector<float>(nt);
+        f.whitening = OwnedMatrix<float>(nt, p + 1);
+        f.ntime = nt;
+        f.nbasis = nb;
+    }
+    for (int b = 0; b < nb; ++b) {
+        f.effect_size[b] = 0.0f;
+        for (int c = 0; c < nb; ++c) f.XtX_inverse[b][c] = 0.0f;
+        for (int t = 0; t < nt; ++t) f.pseudo_inverse[b][t] = 0.0f;
+    }
+    for (int t = 0; t < nt; ++t) {
+        f.weight[t] = f.noise_estimate[t] = f.noise_fit[t] = 1.0f;
+        f.residue[t] = f.leverage[t] = 0.0f;
+        for (int i = 0; i <= p; ++i) f.whitening[t][i] = i == p ? 1.0f : 0.0f;
+    }
+    f.design_matrix = GLM.design_matrix;
+    f.whitening_order = 0;
+    f.DOF = GLM.DOF;
+    f.variance = 0.0f;
+    f.singular_fit = 0;
+    f.build = model_build;
+    setup.current = false;
+}
+
+void GLM_prepare_fit_context() {
+    FitContext &f = fit_context;
+    if (f.build == model_build && f.ntime == GLM.ntime && f.nbasis == GLM.nbasis) return;
+    GLMInternal_size_fit_context();
+    GLMInternal_whiten_model(1);
+    GLMInternal_complete_model();
+}
+
 void GLMInternal_set_design_filter(bool filtered, double noise_trace) {
     design_filtered = filtered;
     filtered_noise_trace = noise_trace;
 }
 
-float **GLM_coefficient_covariance() { return covariance_corrected ? coefficient_covariance.get() : GLM.XtX_inverse; }
+float **GLM_coefficient_covariance() {
+    return covariance_corrected ? coefficient_covariance.get() : fit_context.XtX_inverse.get();
+}
 
 void GLMInternal_invalidate_fit_setup() { setup.current = false; }
 
 bool GLMInternal_fit_setup_current() {
-    return setup.current && setup.design == GLM.design_matrix && setup.weight == GLM.weight &&
+    FitContext &f = fit_context;
+    return setup.current && setup.design == f.design_matrix && setup.weight == f.weight.get() &&
            setup.ntime == GLM.ntime && setup.nbasis == GLM.nbasis && setup.noise_model == GLM_input.noise_model;
 }
 
 int GLMInternal_complete_model() {
+    FitContext &f = fit_context;
     const int nb = GLM.nbasis;
     const int nt = GLM.ntime;
-    float **X = GLM.design_matrix;
-    const float *w = GLM.weight;
-    float **A = GLM.XtX_inverse;
+    float **X = f.design_matrix;
+    const float *w = f.weight.get();
+    float **A = f.XtX_inverse.get();
 
     setup.current = true;
     setup.design = X;
@@ -261,12 +323,12 @@ int GLMInternal_complete_model() {
             if (A[j][j] == 0.0f) inversion_work[j][j] = 1.0;
     int ierr;
     if (dInvertSquareMatrix(nb, inversion_work.get(), &ierr) != 0) {
-        GLM_singular_fit = 1;
+        f.singular_fit = 1;
         clear_setup();
         GLM_calc_covariance_matrix();
         return 1;
     }
-    GLM_singular_fit = 0;
+    f.singular_fit = 0;
     for (int i = 0; i < nb; ++i)
         for (int j = 0; j < nb; ++j) A[i][j] = static_cast<float>(inversion_work[i][j]);
     if (drop_zero)
@@ -296,14 +358,14 @@ int GLMInternal_complete_model() {
         }
         float lev = 0.0f;
         for (int b = 0; b < nb; ++b) {
-            GLM.pseudo_inverse[b][t] = col[b];
+            f.pseudo_inverse[b][t] = col[b];
             lev += xt[b] * col[b] * w[t];
         }
-        GLM.leverage[t] = lev;
+        f.leverage[t] = lev;
         leverage_total += lev;
     }
-    if (GLM_input.noise_model != NOISE_OLS) GLM.DOF = static_cast<float>(GLM.ninclude + 0.5 - 1.25 * leverage_total);
-    else GLM.DOF = static_cast<float>(GLM.ninclude - nb);
+    if (GLM_input.noise_model != NOISE_OLS) f.DOF = static_cast<float>(GLM.ninclude + 0.5 - 1.25 * leverage_total);
+    else f.DOF = static_cast<float>(GLM.ninclude - nb);
     covariance_corrected = false;
     if (design_filtered && GLM_input.noise_model == NOISE_OLS) apply_filter_correction();
 
@@ -312,30 +374,31 @@ int GLMInternal_complete_model() {
 }
 
 void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
+    FitContext &f = fit_context;
     const int nb = GLM.nbasis;
     const int *include = GLM.include;
-    if (GLM_singular_fit) {
+    if (f.singular_fit) {
         // No inverse: the neutral result of a series without variance.
-        for (int b = 0; b < nb; ++b) GLM.effect_size[b] = 0.0f;
+        for (int b = 0; b < nb; ++b) f.effect_size[b] = 0.0f;
         for (int t = 0; t < n; ++t) {
             fit[t] = 0.0f;
-            GLM.residue[t] = y[t] * static_cast<float>(include[t]);
+            f.residue[t] = y[t] * static_cast<float>(include[t]);
         }
-        GLM.variance = 0.0f;
+        f.variance = 0.0f;
         *chi2 = 0.0f;
         return;
     }
 
     ensure(weighted_data, n);
     float *z = weighted_data.get();
-    for (int t = 0; t < n; ++t) z[t] = static_cast<float>(include[t]) * GLM.weight[t] * y[t];
+    for (int t = 0; t < n; ++t) z[t] = static_cast<float>(include[t]) * f.weight[t] * y[t];
 
     // effect_size[b] = sum over t of pseudo_inverse[b][t] z[t], t increasing;
     // four rows at a time, each with its own accumulator.
     int b = 0;
     for (; b + 4 <= nb; b += 4) {
-        const float *p0 = GLM.pseudo_inverse[b], *p1 = GLM.pseudo_inverse[b + 1];
-        const float *p2 = GLM.pseudo_inverse[b + 2], *p3 = GLM.pseudo_inverse[b + 3];
+        const float *p0 = f.pseudo_inverse[b], *p1 = f.pseudo_inverse[b + 1];
+        const float *p2 = f.pseudo_inverse[b + 2], *p3 = f.pseudo_inverse[b + 3];
         float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
         for (int t = 0; t < n; ++t) {
             s0 += p0[t] * z[t];
@@ -343,34 +406,34 @@ void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
             s2 += p2[t] * z[t];
             s3 += p3[t] * z[t];
         }
-        GLM.effect_size[b] = s0;
-        GLM.effect_size[b + 1] = s1;
-        GLM.effect_size[b + 2] = s2;
-        GLM.effect_size[b + 3] = s3;
+        f.effect_size[b] = s0;
+        f.effect_size[b + 1] = s1;
+        f.effect_size[b + 2] = s2;
+        f.effect_size[b + 3] = s3;
     }
     for (; b < nb; ++b) {
-        const float *pb = GLM.pseudo_inverse[b];
+        const float *pb = f.pseudo_inverse[b];
         float s = 0.0f;
         for (int t = 0; t < n; ++t) s += pb[t] * z[t];
-        GLM.effect_size[b] = s;
+        f.effect_size[b] = s;
     }
 
     // Residual sum of squares against the fitted design (whitened when the AR
     // model is on); fit and residue against the unmasked, unwhitened design.
-    const float *beta = GLM.effect_size;
+    const float *beta = f.effect_size.get();
     float squares = 0.0f, largest = 0.0f;
     for (int t = 0; t < n; ++t) {
-        const float *xt = GLM.design_matrix[t];
+        const float *xt = f.design_matrix[t];
         const float *ut = GLM.design_unmasked[t];
-        float s = 0.0f, f = 0.0f;
+        float s = 0.0f, u = 0.0f;
         for (int k = 0; k < nb; ++k) {
             s += xt[k] * beta[k];
-            f += ut[k] * beta[k];
+            u += ut[k] * beta[k];
         }
-        fit[t] = f;
+        fit[t] = u;
         const float r = static_cast<float>(include[t]) * y[t] - s;
         squares += r * r;
-        GLM.residue[t] = r;
+        f.residue[t] = r;
         const float magnitude = std::fabs(static_cast<float>(include[t]) * y[t]);
         if (magnitude > largest) largest = magnitude;
     }
@@ -379,11 +442,12 @@ void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2) {
     // value, growing like the square root of the number of terms summed. Such
     // a variance is 0.
     const float rounding = 4.0f * FLT_EPSILON * largest * std::sqrt(static_cast<float>(n));
-    GLM.variance = squares > static_cast<float>(n) * rounding * rounding ? squares / GLM.DOF : 0.0f;
-    *chi2 = GLM.variance;
+    f.variance = squares > static_cast<float>(n) * rounding * rounding ? squares / f.DOF : 0.0f;
+    *chi2 = f.variance;
 }
 
 int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
+    FitContext &f = fit_context;
     if (n != GLM.ntime) {
         std::printf("Error: the number of data time points (%d) does not match the number in the GLM (%d).\n", n,
                     GLM.ntime);
@@ -391,10 +455,10 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
     }
     GLMInternal_fit_data(n, y, fit, chi2);
     history_count = 0;
-    variance_history[history_count++] = GLM.variance;
-    if (GLM_input.noise_model != NOISE_IWLS || GLM.variance == 0.0f) return 0;
+    variance_history[history_count++] = f.variance;
+    if (GLM_input.noise_model != NOISE_IWLS || f.variance == 0.0f) return 0;
     ensure(first_residual, GLM.ntime);
-    for (int t = 0; t < GLM.ntime; ++t) first_residual[t] = GLM.residue[t];
+    for (int t = 0; t < GLM.ntime; ++t) first_residual[t] = f.residue[t];
 
     // Iteratively re-weighted least squares: each point is weighted by the
     // inverse square of its (floored, mean-normalised) absolute residual,
@@ -403,38 +467,40 @@ int GLM_fit_data(int n, const float *y, float *fit, float *chi2) {
     double change = 0.2;
     int pass = 0;
     while (change > 0.1 && pass < kMaxReweightings) {
-        const float previous = GLM.variance;
+        const float previous = f.variance;
         const float noise_floor = std::sqrt(previous) / 10.0f;
         float total = 0.0f;
         for (int t = 0; t < nt; ++t) {
             // The residual against the design actually fitted (whitened and
             // filtered like the data), zero at excluded points.
-            const float e = static_cast<float>(GLM.include[t]) * (std::fabs(GLM.residue[t]) + noise_floor);
-            GLM.noise_estimate[t] = e;
+            const float e = static_cast<float>(GLM.include[t]) * (std::fabs(f.residue[t]) + noise_floor);
+            f.noise_estimate[t] = e;
             total += e;
         }
         if (!(total > 0.0f)) break;
         const float mean = total / static_cast<float>(GLM.ninclude);
         for (int t = 0; t < nt; ++t) {
-            const float e = GLM.noise_estimate[t] / mean;
-            GLM.noise_estimate[t] = e;
-            GLM.weight[t] = (e != 0.0f) ? 1.0f / (e * e) : 0.0f;
+            const float e = f.noise_estimate[t] / mean;
+            f.noise_estimate[t] = e;
+            f.weight[t] = (e != 0.0f) ? 1.0f / (e * e) : 0.0f;
         }
         GLMInternal_complete_model();
         GLMInternal_fit_data(n, y, fit, chi2);
         ++pass;
-        variance_history[history_count++] = GLM.variance;
-        if (GLM_singular_fit || GLM.variance == 0.0f) break;
-        change = std::fabs(static_cast<double>(GLM.variance - previous)) * 100.0 / previous;
+        variance_history[history_count++] = f.variance;
+        if (f.singular_fit || f.variance == 0.0f) break;
+        change = std::fabs(static_cast<double>(f.variance - previous)) * 100.0 / previous;
     }
-    if (!GLM_singular_fit && GLM.variance != 0.0f) reweighted_inference();
-    *chi2 = GLM.variance;
+    if (!f.singular_fit && f.variance != 0.0f) reweighted_inference();
+    *chi2 = f.variance;
     return 0;
 }
 
 void GLM_set_reweighted_dof(float nu) { reweighted_dof = nu; }
+float GLM_reweighted_dof() { return reweighted_dof; }
 
 void GLM_Update_Weights(int /*n*/, const float *y) {
+    FitContext &f = fit_context;
     bool changed = false;
     if (GLM_input.noise_model == NOISE_FPET) {
         ensure(run_raw, GLM.ntime);
@@ -445,16 +511,17 @@ void GLM_Update_Weights(int /*n*/, const float *y) {
             if (fpet_run_weights(r, y, tau)) changed = true;
     } else {
         for (int t = 0; t < GLM.ntime; ++t) {
-            if (GLM.weight[t] != 1.0f) changed = true;
-            GLM.weight[t] = 1.0f;
-            GLM.noise_estimate[t] = 1.0f;
-            GLM.noise_fit[t] = 1.0f;
+            if (f.weight[t] != 1.0f) changed = true;
+            f.weight[t] = 1.0f;
+            f.noise_estimate[t] = 1.0f;
+            f.noise_fit[t] = 1.0f;
         }
     }
     if (changed || !GLMInternal_fit_setup_current()) GLMInternal_complete_model();
 }
 
 int GLM_create_residue(int n, float *y, float *fit) {
+    FitContext &f = fit_context;
     if (n != GLM.ntime) {
         std::printf("Error: # time points (%d) does not match GLM (%d) in GLM_adjust_event()\n", n, GLM.ntime);
         return 1;
@@ -466,7 +533,7 @@ int GLM_create_residue(int n, float *y, float *fit) {
     for (int t = 0; t < n; ++t) {
         const float *ut = GLM.design_unmasked[t];
         float s = 0.0f;
-        for (int b = 0; b < GLM.nbasis; ++b) s += ut[b] * GLM.effect_size[b];
+        for (int b = 0; b < GLM.nbasis; ++b) s += ut[b] * f.effect_size[b];
         y[t] -= s;
         fit[t] -= s;
     }
@@ -474,21 +541,23 @@ int GLM_create_residue(int n, float *y, float *fit) {
 }
 
 float GLM_compute_baseline() {
+    FitContext &f = fit_context;
     // Without baseline terms there is no offset column to take a level from.
     if (GLM_input.nbaseline_terms <= 0 || GLM.nbaseline_basis < GLM.nruns || GLM.ntime <= 0) return 0.0f;
     const int first = GLM.nbasis - GLM.nbaseline_basis;
     float baseline = 0.0f;
     for (int r = 0; r < GLM.nruns; ++r) {
         const int length = GLM.run_stop[r] - GLM.run_start[r] + 1;
-        baseline += GLM.effect_size[first + r] * static_cast<float>(length) / static_cast<float>(GLM.ntime);
+        baseline += f.effect_size[first + r] * static_cast<float>(length) / static_cast<float>(GLM.ntime);
     }
     return baseline;
 }
 
 float GLM_Trace_XTXm1() {
+    FitContext &f = fit_context;
     // The measure needs two basis functions; 0 marks it as unusable.
     if (GLM.nbasis < 2) return 0.0f;
-    return GLM.XtX_inverse[0][0] - GLM.XtX_inverse[1][1];
+    return f.XtX_inverse[0][0] - f.XtX_inverse[1][1];
 }
 
 int GLM_reweighting_history(const float **variances) {

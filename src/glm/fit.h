@@ -1,21 +1,25 @@
 // Weighted least-squares fit of one series to the design in the model state.
 #pragma once
 
-// Recomputes XtX_inverse, pseudo_inverse, leverage, DOF and the condition
-// covariances from design_matrix and weight. Returns 0, or 1
-// when the normal matrix cannot be inverted (GLM_singular_fit is then set).
-int GLMInternal_complete_model();
-// Set while the normal matrix in force could not be inverted; fits then give
-// the neutral results of a zero variance.
-extern int GLM_singular_fit;
-// Numerical rank test of design_matrix, independent of the columns' scales:
-// returns 1 when a column is (nearly) a linear combination of the columns
-// before it, with *second that column and *first the earlier column that
-// weighs most in the combination; else 0. With skip_zero_columns, columns
-// of zeros count as already left out.
-int GLMInternal_find_dependent_columns(int *first, int *second, bool skip_zero_columns = false);
+// Everything below works on this thread's fit context (fit_context.h).
+#include "glm/fit_context.h"
 
-// Reuse of the fit set-up. Completing the model costs nbasis^2 x ntime, so
+// Recomputes XtX_inverse, pseudo_inverse, leverage, DOF and the condition
+// covariances from the design in force and the weights. Returns 0, or 1 when
+// the normal matrix cannot be inverted (singular_fit is then set; fits then
+// give the neutral results of a zero variance).
+int GLMInternal_complete_model();
+// Numerical rank test of an ntime x nbasis design, independent of the
+// columns' scales: returns 1 when a column is (nearly) a linear combination of
+// the columns before it, with *second that column and *first the earlier
+// column that weighs most in the combination; else 0. With
+// skip_zero_columns, columns of zeros count as already left out.
+int GLMInternal_find_dependent_columns(float **design, int *first, int *second, bool skip_zero_columns = false);
+// Sizes this thread's context for the model state's arrays and resets it to
+// unit weights and the unwhitened design (the set-up is not completed).
+void GLMInternal_size_fit_context();
+
+// Reuse of the fit set-up (per context). Completing the model costs nbasis^2 x ntime, so
 // the per-voxel operations redo it only when something it depends on changed:
 //  - GLMInternal_complete_model() always recomputes, and marks the set-up as
 //    current for the design_matrix and weight now in force.
@@ -39,6 +43,7 @@ void GLM_Update_Weights(int n, const float *y);
 // Degrees of freedom of the tests of re-weighted (iWLS) fits; 0 restores
 // ninclude - nbasis. Set by the calibration of those tests.
 void GLM_set_reweighted_dof(float nu);
+float GLM_reweighted_dof();
 int GLM_fit_data(int n, const float *y, float *fit, float *chi2);
 void GLMInternal_fit_data(int n, const float *y, float *fit, float *chi2);
 int GLM_create_residue(int n, float *y, float *fit);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "glm/ar_model.h"
@@ -14,16 +15,33 @@
 
 namespace {
 
-// Transform state kept for the life of the process: plans are made once with
-// the measuring planner and reused for every voxel.
-bool first_time = true;
-bool first_filter = true;  // band message not yet printed (shared by both modes)
-int nInput = 0;
-int nOutput = 0;
-double *Data_in = nullptr;
-fftw_complex *Data_out = nullptr;
+// Transforms of n points, planned once and shared by all threads: each thread
+// executes them on buffers of its own. Planning (which the transform library
+// allows on one thread at a time) happens under the lock; a process makes
+// plans only when a series is actually filtered. The plans are chosen by the
+// library's estimate, not by timing trial transforms, so that every run on a
+// machine gets the same plans, hence the same rounding and the same maps.
+std::mutex transform_lock;
+int planned_n = 0;
 fftw_plan plan_forward = nullptr;
 fftw_plan plan_reverse = nullptr;
+bool first_filter = true;  // band message not yet printed (shared by both modes)
+
+// This thread's transform buffers.
+struct Buffers {
+    int n = 0;
+    double *in = nullptr;
+    fftw_complex *out = nullptr;
+    ~Buffers() { release(); }
+    void release() {
+        if (in) fftw_free(in);
+        if (out) fftw_free(out);
+        in = nullptr;
+        out = nullptr;
+        n = 0;
+    }
+};
+thread_local Buffers buffers;
 
 // The gain of every bin depends only on the band, TR and n, so it is worked
 // out once per mode and reused until one of them changes.
@@ -35,33 +53,38 @@ struct GainTable {
 };
 GainTable gains[2];
 
-void release_transforms() {
-    if (plan_forward) fftw_destroy_plan(plan_forward);
-    if (plan_reverse) fftw_destroy_plan(plan_reverse);
-    if (Data_in) fftw_free(Data_in);
-    if (Data_out) fftw_free(Data_out);
-    plan_forward = plan_reverse = nullptr;
-    Data_in = nullptr;
-    Data_out = nullptr;
-    nInput = nOutput = 0;
-}
-
-void make_transforms(int n) {
-    release_transforms();
-    nInput = n;
-    nOutput = n / 2 + 1;
-    Data_in = static_cast<double *>(fftw_malloc(sizeof(double) * static_cast<std::size_t>(nInput)));
-    Data_out = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(nOutput)));
-    if (!Data_in || !Data_out) {
+void allocate(int n, double **in, fftw_complex **out) {
+    *in = static_cast<double *>(fftw_malloc(sizeof(double) * static_cast<std::size_t>(n)));
+    *out = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(n / 2 + 1)));
+    if (!*in || !*out) {
         std::printf("Error: cannot allocate the frequency filter buffers for %d time points.\n", n);
         std::exit(1);
     }
-    plan_forward = fftw_plan_dft_r2c_1d(nInput, Data_in, Data_out, FFTW_MEASURE);
-    plan_reverse = fftw_plan_dft_c2r_1d(nInput, Data_out, Data_in, FFTW_MEASURE);
+}
+
+void release_plans() {
+    if (plan_forward) fftw_destroy_plan(plan_forward);
+    if (plan_reverse) fftw_destroy_plan(plan_reverse);
+    plan_forward = plan_reverse = nullptr;
+    planned_n = 0;
+}
+
+// Plans for n points (under the lock). The buffers they are planned on are
+// allocated like every thread's, so that their alignment is the same.
+void make_plans(int n) {
+    release_plans();
+    double *in;
+    fftw_complex *out;
+    allocate(n, &in, &out);
+    plan_forward = fftw_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
+    plan_reverse = fftw_plan_dft_c2r_1d(n, out, in, FFTW_ESTIMATE);
+    fftw_free(in);
+    fftw_free(out);
     if (!plan_forward || !plan_reverse) {
         std::printf("Error: cannot plan the frequency filter for %d time points.\n", n);
         std::exit(1);
     }
+    planned_n = n;
     for (GainTable &g : gains) g.valid = false;
 }
 
@@ -92,21 +115,15 @@ const std::vector<float> &gain_table(int mode, int n, float tr, float low, float
 }  // namespace
 
 void GLMInternal_reset_frequency_filter() {
-    release_transforms();
+    std::lock_guard<std::mutex> lock(transform_lock);
+    release_plans();
+    buffers.release();
     for (GainTable &g : gains) g = GainTable{};
-    first_time = true;
     first_filter = true;
 }
 
 void GLM_FrequencyFilter(int mode, int n, float *y) {
     if (n < 1) return;
-    // Every caller passes the model's series length; a different length gets
-    // transforms of its own size rather than overrunning the buffers.
-    if (first_time || n != nInput) {
-        make_transforms(n);
-        first_time = false;
-    }
-
     float low, high;
     if (mode == 0) {
         low = GLM_input.preGLM_frequency_band[0];
@@ -117,30 +134,46 @@ void GLM_FrequencyFilter(int mode, int n, float *y) {
         high = GLM_input.residue_frequency_band[1];
         if (low == 0.0f && high == 0.0f) return;
     }
-
-    for (int t = 0; t < n; ++t) Data_in[t] = y[t];
-    fftw_execute(plan_forward);
-
     const float tr = GLM.tr[0];
-    if (first_filter) {
-        if (mode == 0)
-            std::printf("Frequency band = 0 to %g, filter from %g to %g before GLM\n", 1.0 / tr,
-                        static_cast<double>(low), static_cast<double>(high));
-        else
-            std::printf("Frequency band = 0 to %g, filter from %g to %g after GLM\n", 1.0 / tr,
-                        static_cast<double>(low), static_cast<double>(high));
-        first_filter = false;
-    }
 
-    const std::vector<float> &gain = gain_table(mode, n, tr, low, high);
+    // Plans, gains and the band message are shared; every caller passes the
+    // model's series length, and a different length gets transforms of its
+    // own size rather than overrunning the buffers.
+    fftw_plan forward, reverse;
+    const float *gain;
+    {
+        std::lock_guard<std::mutex> lock(transform_lock);
+        if (planned_n != n) make_plans(n);
+        forward = plan_forward;
+        reverse = plan_reverse;
+        if (first_filter) {
+            if (mode == 0)
+                std::printf("Frequency band = 0 to %g, filter from %g to %g before GLM\n", 1.0 / tr,
+                            static_cast<double>(low), static_cast<double>(high));
+            else
+                std::printf("Frequency band = 0 to %g, filter from %g to %g after GLM\n", 1.0 / tr,
+                            static_cast<double>(low), static_cast<double>(high));
+            first_filter = false;
+        }
+        gain = gain_table(mode, n, tr, low, high).data();
+    }
+    if (buffers.n != n) {
+        buffers.release();
+        allocate(n, &buffers.in, &buffers.out);
+        buffers.n = n;
+    }
+    double *in = buffers.in;
+    fftw_complex *out = buffers.out;
+
+    for (int t = 0; t < n; ++t) in[t] = y[t];
+    fftw_execute_dft_r2c(forward, in, out);
     const int nbins = n / 2;  // the last bin (n/2 for even n, (n-1)/2 for odd n) stays as it is
     for (int k = 0; k < nbins; ++k) {
-        Data_out[k][0] *= gain[k];
-        Data_out[k][1] *= gain[k];
+        out[k][0] *= gain[k];
+        out[k][1] *= gain[k];
     }
-
-    fftw_execute(plan_reverse);
-    for (int t = 0; t < n; ++t) y[t] = static_cast<float>(Data_in[t] / n);
+    fftw_execute_dft_c2r(reverse, out, in);
+    for (int t = 0; t < n; ++t) y[t] = static_cast<float>(in[t] / n);
 }
 
 int GLM_PreFilter(int mode, int n, float *y) {

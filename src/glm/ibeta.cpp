@@ -1,6 +1,8 @@
 // Regularised incomplete beta function I_x(a, b): a power series for small
 // x and two continued-fraction expansions, with the usual symmetry
 // I_x(a, b) = 1 - I_(1-x)(b, a). Everything is in double precision.
+#include <math.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,32 @@ inline void rescale(double pk, double qk, double &pkm1, double &pkm2, double &qk
         qkm2 *= kBig;
         qkm1 *= kBig;
     }
+}
+
+// 1 / B(a, b) = Gamma(a + b) / (Gamma(a) Gamma(b)) and the log-gammas: the
+// tests of an analysis ask for few (a, b) pairs (their degrees of freedom),
+// so the last pairs of each thread are kept.
+struct BetaTerms {
+    double a = -1.0, b = -1.0, inverse = 0.0, log_sum = 0.0, log_a = 0.0, log_b = 0.0;
+};
+thread_local BetaTerms beta_cache[4];
+thread_local int beta_next = 0;
+
+const BetaTerms &beta_terms(double a, double b) {
+    for (const BetaTerms &e : beta_cache)
+        if (e.a == a && e.b == b) return e;
+    BetaTerms &e = beta_cache[beta_next];
+    beta_next = (beta_next + 1) % 4;
+    e.a = a;
+    e.b = b;
+    e.inverse = a + b < kMaxGammaArgument ? std::tgamma(a + b) / (std::tgamma(a) * std::tgamma(b)) : 0.0;
+    // lgamma_r: lgamma itself sets the process-wide signgam, which threads
+    // computing p-values at the same time would race on.
+    int sign;
+    e.log_sum = lgamma_r(a + b, &sign);
+    e.log_a = lgamma_r(a, &sign);
+    e.log_b = lgamma_r(b, &sign);
+    return e;
 }
 
 }  // namespace
@@ -108,10 +136,11 @@ double pseries(double a, double b, double x) {
 
     u = a * std::log(x);
     if (a + b < kMaxGammaArgument && std::fabs(u) < kMaxLog) {
-        t = std::tgamma(a + b) / (std::tgamma(a) * std::tgamma(b));
+        t = beta_terms(a, b).inverse;
         return s * t * std::pow(x, a);
     }
-    t = std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + u + std::log(s);
+    const BetaTerms &g = beta_terms(a, b);
+    t = g.log_sum - g.log_a - g.log_b + u + std::log(s);
     return t < kMinLog ? 0.0 : std::exp(t);
 }
 
@@ -127,7 +156,7 @@ double ibeta(double a, double b, double x) {
     // Work on the side of the mean where the expansions converge.
     bool swapped = false;
     double xc;
-    if (x > a / (a + b)) {
+    if (x > (a + 1.0) / (a + b + 2.0)) {
         swapped = true;
         const double tmp = a;
         a = b;
@@ -156,10 +185,11 @@ double ibeta(double a, double b, double x) {
         t *= std::pow(x, a);
         t /= a;
         t *= w;
-        t *= std::tgamma(a + b) / (std::tgamma(a) * std::tgamma(b));
+        t *= beta_terms(a, b).inverse;
         return finish(t);
     }
-    y += t + std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b);
+    const BetaTerms &g = beta_terms(a, b);
+    y += t + g.log_sum - g.log_a - g.log_b;
     y += std::log(w / a);
     t = y < kMinLog ? 0.0 : std::exp(y);
     return finish(t);

@@ -5,15 +5,21 @@
 #include "glm/iwls_calibration.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <vector>
 
 #include "glm/ar_model.h"
 #include "glm/fit.h"
+#include "glm/fit_context.h"
 #include "glm/frequency_filter.h"
 #include "glm/state.h"
 #include "glm/statistics.h"
+#include "glm/lane_kernels.h"
+#include "glm/voxel_fit.h"
+#include "numerics/worker_pool.h"
 
 std::uint64_t ResidualPool::next() {
     // splitmix64
@@ -23,32 +29,59 @@ std::uint64_t ResidualPool::next() {
     return z ^ (z >> 31);
 }
 
-void ResidualPool::add_fit() {
+int ResidualPool::standardised_residuals(const float *residue, std::int64_t stride, const float *leverage, float *out) {
     // Each voxel's residuals are divided by a robust scale of their own (the
     // median absolute residual, 0.6745 sigma for Gaussian noise), so that the
     // pool mixes voxels of different noise levels without mixing scales, and
     // a voxel's outliers do not shrink its other residuals.
     const int nt = GLM.ntime;
-    scratch_.clear();
+    thread_local std::vector<float> scratch;
+    scratch.clear();
     for (int t = 0; t < nt; ++t)
-        if (GLM.include[t]) scratch_.push_back(std::fabs(GLM.residue[t]));
-    if (scratch_.empty()) return;
-    const std::size_t middle = scratch_.size() / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(middle), scratch_.end());
-    const double scale = scratch_[middle] / 0.6745;
-    if (!(scale > 0.0)) return;
+        if (GLM.include[t]) scratch.push_back(std::fabs(residue[t * stride]));
+    if (scratch.empty()) return 0;
+    const std::size_t middle = scratch.size() / 2;
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(middle), scratch.end());
+    const double scale = scratch[middle] / 0.6745;
+    if (!(scale > 0.0)) return 0;
+    int count = 0;
     for (int t = 0; t < nt; ++t) {
         if (!GLM.include[t]) continue;
-        const double room = 1.0 - GLM.leverage[t];
+        const double room = 1.0 - leverage[t];
         if (!(room > 1e-3)) continue;  // a point the fit passes through tells nothing of the noise
-        const float value = static_cast<float>(GLM.residue[t] / (scale * std::sqrt(room)));
-        ++seen_;
-        if (count_ < capacity_) {
-            values_[count_++] = value;
-        } else {
-            const std::uint64_t j = next() % seen_;
-            if (j < static_cast<std::uint64_t>(capacity_)) values_[static_cast<std::int64_t>(j)] = value;
-        }
+        out[count++] = static_cast<float>(residue[t * stride] / (scale * std::sqrt(room)));
+    }
+    return count;
+}
+
+void ResidualPool::standardised_tile(const float *r, const float *leverage, float *out, int *counts) {
+    const int nt = GLM.ntime;
+    float median[kLanes];
+    lanes_order_statistic(nt, GLM.include, r, GLM.ninclude / 2, median);
+    double scale[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        scale[l] = median[l] / 0.6745;
+        counts[l] = 0;
+    }
+    int k = 0;
+    for (int t = 0; t < nt; ++t) {
+        if (!GLM.include[t]) continue;
+        const double room = 1.0 - leverage[t];
+        if (!(room > 1e-3)) continue;
+        const double root = std::sqrt(room);
+        for (int l = 0; l < kLanes; ++l) out[k * kLanes + l] = static_cast<float>(r[t * kLanes + l] / (scale[l] * root));
+        ++k;
+    }
+    for (int l = 0; l < kLanes; ++l) counts[l] = scale[l] > 0.0 ? k : 0;
+}
+
+void ResidualPool::add(float value) {
+    ++seen_;
+    if (count_ < capacity_) {
+        values_[count_++] = value;
+    } else {
+        const std::uint64_t j = next() % seen_;
+        if (j < static_cast<std::uint64_t>(capacity_)) values_[static_cast<std::int64_t>(j)] = value;
     }
 }
 
@@ -107,29 +140,99 @@ void GLM_clear_reweighted_calibration() {
     GLM_set_reweighted_dof(0.0f);
 }
 
-int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries) {
+int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries, WorkerPool &workers) {
     GLM_clear_reweighted_calibration();
     const int nt = GLM.ntime, nc = GLM.nconditions, p = GLM_input.AR_order;
     if (pool.size() == 0 || nc == 0) return 1;
     std::printf("Calibrating the iWLS tests on %d null series ...\n", nseries);
-    std::vector<float> y(nt), fit(nt), coefficients(p + 1, 0.0f);
-    coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
-    std::vector<std::vector<float>> F(nc);
-    std::int16_t order;
-    for (int s = 0; s < nseries; ++s) {
-        for (int t = 0; t < nt; ++t)
-            y[t] = GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
-        GLM_Update_Weights(nt, y.data());
-        if (GLM_calculate_whitening_filter(p + 1, coefficients.data(), &order) || GLM_PreFilter(0, nt, y.data()))
-            return 1;
+    // Series are drawn a batch at a time, in one sequence, side by side (the
+    // value of series s at time point t at series[t * kBatch + s]), and
+    // fitted on all threads, eight at a time; each keeps its statistics in
+    // its own slot.
+    constexpr int kBatch = 512;
+    VoxelFitPlan plan;
+    make_voxel_fit_plan(plan, false);
+    const bool prefilter = GLM_prefilter_active();
+    std::vector<float> series(static_cast<std::size_t>(kBatch) * nt, 0.0f);
+    std::vector<float> statistics(static_cast<std::size_t>(kBatch) * nc);
+    std::vector<char> usable(kBatch);
+    struct Work {
+        std::vector<float> y, fit, coefficients;
+        std::unique_ptr<TileFitter> fitter;
+    };
+    std::vector<Work> work(static_cast<std::size_t>(workers.threads()));
+    std::atomic<bool> failed{false};
+    // One series in the thread's fit context.
+    const auto fit_single = [&](Work &w, int s) {
+        GLM_prepare_fit_context();
+        for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + s];
+        GLM_Update_Weights(nt, w.y.data());
+        std::int16_t order;
+        if (GLM_calculate_whitening_filter(p + 1, w.coefficients.data(), &order) || GLM_PreFilter(0, nt, w.y.data())) {
+            failed = true;
+            return;
+        }
         float variance;
-        GLM_fit_data(nt, y.data(), fit.data(), &variance);
-        if (variance == 0.0f || GLM_singular_fit) continue;
+        GLM_fit_data(nt, w.y.data(), w.fit.data(), &variance);
+        if (variance == 0.0f || fit_context.singular_fit) return;
         for (int c = 0; c < nc; ++c) {
             float v[6];
-            if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) return 1;
-            F[c].push_back(v[0]);
+            if (GLM_calculate_F(nt, variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5])) {
+                failed = true;
+                return;
+            }
+            statistics[static_cast<std::size_t>(s) * nc + c] = v[0];
         }
+        usable[s] = 1;
+    };
+    std::vector<std::vector<float>> F(nc);
+    for (int start = 0; start < nseries; start += kBatch) {
+        const int count = nseries - start < kBatch ? nseries - start : kBatch;
+        for (int s = 0; s < count; ++s)
+            for (int t = 0; t < nt; ++t)
+                series[static_cast<std::size_t>(t) * kBatch + s] =
+                    GLM.include[t] ? pool.values()[pool.next() % static_cast<std::uint64_t>(pool.size())] : 0.0f;
+        constexpr int kGroup = TileFitter::kBatch;
+        workers.run((count + kGroup - 1) / kGroup, [&](int thread, std::int64_t group) {
+            Work &w = work[static_cast<std::size_t>(thread)];
+            if (w.y.empty()) {
+                w.y.resize(nt), w.fit.resize(nt), w.coefficients.assign(p + 1, 0.0f);
+                w.coefficients[0] = 1.0f;  // no autocorrelation: the identity filter
+            }
+            const int first = static_cast<int>(group) * kGroup;
+            const int n = count - first < kGroup ? count - first : kGroup;
+            for (int i = 0; i < n; ++i) usable[first + i] = 0;
+            if (plan.kind != VoxelFitKind::Reweighted) {
+                for (int i = 0; i < n; ++i) fit_single(w, first + i);
+                return;
+            }
+            if (prefilter)
+                for (int i = 0; i < n; ++i) {
+                    for (int t = 0; t < nt; ++t) w.y[t] = series[static_cast<std::size_t>(t) * kBatch + first + i];
+                    GLMInternal_filter_masked(w.y.data());
+                    for (int t = 0; t < nt; ++t) series[static_cast<std::size_t>(t) * kBatch + first + i] = w.y[t];
+                }
+            if (!w.fitter) w.fitter = std::make_unique<TileFitter>(plan);
+            TileFitter &fitter = *w.fitter;
+            int columns[kGroup];
+            for (int i = 0; i < n; ++i) columns[i] = first + i;
+            fitter.fit_batch(series.data(), kBatch, columns, n, [&](int lead, int lanes) {
+                for (int l = 0; l < lanes; ++l) {
+                    const int s = first + lead + l;
+                    if (fitter.variance[l] == 0.0f || fitter.singular[l]) continue;
+                    for (int c = 0; c < nc; ++c) {
+                        ConditionTest test;
+                        fitter.test(c, l, 0, &test);
+                        statistics[static_cast<std::size_t>(s) * nc + c] = test.F;
+                    }
+                    usable[s] = 1;
+                }
+            });
+        });
+        if (failed) return 1;
+        for (int s = 0; s < count; ++s)
+            if (usable[s])
+                for (int c = 0; c < nc; ++c) F[c].push_back(statistics[static_cast<std::size_t>(s) * nc + c]);
     }
     if (F[0].size() < 100) return 1;
     std::vector<float> scales(nc, 1.0f);

@@ -21,27 +21,35 @@
 class ResidualPool {
 public:
     explicit ResidualPool(int capacity) : values_(capacity), capacity_(capacity) {}
-    // Adds the included residuals of the last fit, made with unit weights
-    // (GLM.residue, GLM.leverage), each divided by sqrt(1 - leverage) and by
-    // the fit's median absolute residual / 0.6745. A fit without residual
-    // variance adds nothing.
-    void add_fit();
+    // The standardised residuals of a unit-weight fit whose residuals are
+    // residue[t * stride] and leverages leverage[t]: the included residuals,
+    // each divided by sqrt(1 - leverage) and by the fit's median absolute
+    // residual / 0.6745, written to out (at most ntime values); returns their
+    // number. A fit without residual variance has none.
+    static int standardised_residuals(const float *residue, std::int64_t stride, const float *leverage, float *out);
+    // The same for the eight fits of a tile (residuals r[t * 8 + l]): the
+    // values of lane l at out[k * 8 + l], their number in counts[l].
+    static void standardised_tile(const float *r, const float *leverage, float *out, int *counts);
+    // Offers one value to the sample.
+    void add(float value);
     int size() const { return count_; }
     const float *values() const { return values_.get(); }
     std::uint64_t next();  // 64 random bits
 
 private:
     OwnedVector<float> values_;
-    std::vector<float> scratch_;
     int capacity_, count_ = 0;
     std::uint64_t seen_ = 0, state_ = 0x2545f4914f6cdd1dULL;
 };
 
+class WorkerPool;
 // Fits nseries null series drawn from the pool as the voxel loop fits a voxel
-// without AR (weights, pre-fit filter, re-weighting) and sets the variance
-// scale of every condition and the degrees of freedom of the re-weighted
-// tests. Prints one line. Returns 1 when the pool is empty.
-int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries);
+// without AR (weights, pre-fit filter, re-weighting), on the threads of
+// workers, and sets the variance scale of every condition and the degrees of
+// freedom of the re-weighted tests. The series are drawn in one sequence and
+// their statistics kept in that order, so the result does not depend on the
+// number of threads. Prints one line. Returns 1 when the pool is empty.
+int GLM_calibrate_reweighted_tests(ResidualPool &pool, int nseries, WorkerPool &workers);
 // Back to no calibration (scale 1, degrees of freedom ninclude - nbasis).
 void GLM_clear_reweighted_calibration();
 

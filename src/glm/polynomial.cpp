@@ -17,7 +17,7 @@ struct PolynomialModel {
     float coefficient[4] = {0, 0, 0, 0};
 };
 
-PolynomialModel poly;
+thread_local PolynomialModel poly;  // one per thread: the fPET weights of each voxel define one
 
 }  // namespace
 

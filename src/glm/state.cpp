@@ -101,7 +101,6 @@ void GLM_reset_model_state() {
     GLM.ntable_events = 0;
     GLM.nbaseline_basis = 0;
     GLM.initialized = 0;
-    GLM.whitening_order = 0;
     for (int e = 0; e < MAX_EVENTS; ++e) {
         GLM.convolve_table[e] = 0;
         GLM.drift_correct_terms[e] = -1;
@@ -137,10 +136,7 @@ void GLM_release_model_state() {
     GLMInternal_release_model_arrays();
     for (int c = 0; c < MAX_CONDITIONS; ++c) {
         free_int_matrix(GLM.contrast[c], GLM.condition_nrows[c]);
-        free_float_matrix(GLM.contrast_covariance[c], GLM.condition_nrows[c]);
-        free_float_matrix(GLM.contrast_covariance_inverse[c], GLM.condition_nrows[c]);
         GLM.contrast[c] = nullptr;
-        GLM.contrast_covariance[c] = GLM.contrast_covariance_inverse[c] = nullptr;
         GLM.condition_nrows[c] = 0;
     }
     GLM.nconditions = 0;

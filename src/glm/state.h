@@ -1,6 +1,7 @@
 // The model state of one analysis: three process-wide records with fixed
 // capacities. Only the per-time-point and per-basis-function arrays are
-// allocated at run time.
+// allocated at run time. What a fit changes is kept per thread in a fit
+// context (glm/fit_context.h).
 #pragma once
 
 constexpr int MAX_RUNS = 50;
@@ -69,29 +70,16 @@ struct GLMModel {
     int excluded_stop[MAX_EXCLUDED];   // inclusive
     int ninclude;
     int nbasis;
-    float DOF;
+    float DOF;                 // ninclude - nbasis of the build
     int *include;              // [ntime]
     float **design_unmasked;   // [ntime][nbasis]
-    float **design_matrix;     // [ntime][nbasis]
-    float **XtX_inverse;       // [nbasis][nbasis]
-    float **pseudo_inverse;    // [nbasis][ntime]
-    float *effect_size;        // [nbasis]
-    float *weight;             // [ntime]
-    float *noise_estimate;     // [ntime]
-    float *noise_fit;          // [ntime]
-    float *residue;            // [ntime]
-    float *leverage;           // [ntime]
-    float **whitening_matrix;  // [ntime][ntime], only with an AR model
+    float **design_matrix;     // [ntime][nbasis], excluded rows zeroed (unwhitened)
     float **residual_matrix;   // [ntime][ntime], only with an AR model
     float **AR_mixing_matrix;  // [AR_order+1][AR_order+1]
-    int whitening_order;
     int nconditions;
     int condition_nrows[MAX_CONDITIONS];
     int **contrast[MAX_CONDITIONS];  // [row][basis function]
     char condition_string[MAX_CONDITIONS][NAME_SIZE];
-    float **contrast_covariance[MAX_CONDITIONS];
-    float **contrast_covariance_inverse[MAX_CONDITIONS];
-    float variance;
 };
 
 struct GLMInputs {

@@ -61,7 +61,11 @@ float z_statistic(float F, float t, float dof, int rows) {
     // The upper tail of F with (rows, dof) degrees of freedom, in double from
     // F itself so that its smallest values stay exact.
     const double nu = dof, qf = static_cast<double>(rows) * F;
-    const double p = ibeta(nu / 2.0, rows / 2.0, nu / (nu + qf));
+    return z_from_tail(ibeta(nu / 2.0, rows / 2.0, nu / (nu + qf)), F, t, dof, rows);
+}
+
+float z_from_tail(double p, float F, float t, float dof, int rows) {
+    if (!(F > 0.0f) || !(dof > 0.0f) || rows < 1) return 0.0f;
     double log_p = p > 0.0 ? std::log(p) : kLogFloor;
     if (log_p < kLogFloor) log_p = kLogFloor;
     if (rows == 1) {

@@ -12,3 +12,5 @@ double z_from_log_upper_tail(double log_p);
 // 0 when that tail is 0.5 or more. The probability is floored at exp(-100),
 // like the p-values of the maps.
 float z_statistic(float F, float t, float dof, int rows);
+// The same from the upper tail probability of F (ConditionTest::tail).
+float z_from_tail(double tail, float F, float t, float dof, int rows);

@@ -16,8 +16,8 @@ int dInvertSquareMatrix(int n, double **a, int *ierr) {
     if (n == 0) return 0;
     // Work storage is kept between calls: inversions run once per voxel in the
     // fit set-up, and the program is single-threaded.
-    static std::vector<double> w;
-    static std::vector<int> pivot;
+    thread_local std::vector<double> w;
+    thread_local std::vector<int> pivot;
     if (static_cast<int>(w.size()) < n) {
         w.resize(n);
         pivot.resize(n);
@@ -92,8 +92,8 @@ int rInvertSquareMatrix(int n, float **a, int *ierr) {
         return 1;
     }
     // The double-precision copy is kept between calls like the work vectors above.
-    static std::vector<double> block;
-    static std::vector<double *> rows;
+    thread_local std::vector<double> block;
+    thread_local std::vector<double *> rows;
     if (rows.size() < static_cast<std::size_t>(n)) rows.resize(n);
     if (block.size() < static_cast<std::size_t>(n) * n) block.resize(static_cast<std::size_t>(n) * n);
     for (int i = 0; i < n; ++i) rows[i] = block.data() + static_cast<std::size_t>(i) * n;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,31 @@ TEST(Analysis, FalsePositiveRatesAreNominal) {
         const ProgramResult rates = run_command("'" FMRIGLM_CALIBRATION_RATES "' " + d / "regions.txt" + " " +
                                                 d / "P-1.nii" + " 1");
         EXPECT_EQ(rates.status, 0) << model << " on " << noise << ": " << rates.output;
+    }
+}
+
+// Maps and residues do not depend on the number of threads, under every noise
+// model and filter (OLS and AR 1 on two blocks of voxels with -s: the second
+// is read while the first is fitted).
+TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
+    TempDir d;
+    for (const char *size : {"--nx 20 --ny 20 --nz 13", "--nx 10 --ny 8 --nz 6"}) {
+        ASSERT_EQ(0, make_dataset(d.path(), std::string(size) + " --volumes 40 --exclude 8-10"));
+        const std::string control = read_file(d / "control.txt"), runs = control.substr(control.find("runs:"));
+        const bool blocks = size[5] == '2';
+        for (const char *model : {"noise-model OLS", "AR 1", "AR 2", "noise-model iWLS", "noise-model iWLS\nAR 1",
+                                  "frequency-filter 0 0.2", "AR 1\nfrequency-filter 0.02 1000", "noise-model fPET"}) {
+            if (blocks != (std::string(model) == "noise-model OLS" || std::string(model) == "AR 1")) continue;
+            d.write("c.glm", control.substr(0, control.find("runs:")) + model + "\n" + runs);
+            std::map<std::string, std::string> maps[3];
+            for (int j = 0; j < 3; ++j) {
+                ASSERT_EQ(run_fmriglm("c.glm -s -R x -j " + std::to_string(j + 1), d.path()).status, 0) << model;
+                for (const auto &f : std::filesystem::directory_iterator(d.path()))
+                    if (f.path().extension() == ".nii" && f.path().filename().string().rfind("run", 0) != 0)
+                        maps[j][f.path().filename()] = read_file(f.path());
+            }
+            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2]) << model;
+        }
     }
 }
 

@@ -14,6 +14,7 @@ const char *const kSyntax =
     "-s for small memory allocation\n"
     "-v for verbose output\n"
     "-d [divisor]  to divide output by divisor for S-n files\n"
+    "-j [threads]  to analyse voxels on that many threads (default: one per processor)\n"
     "\n";
 
 std::string terminated(const std::string &name) {
@@ -37,13 +38,14 @@ TEST(CommandLine, HelpInvalidOptionsAndBadArgumentsEndWithTheirMessages) {
         {"ctl.glm -d nan", "1", scale},
         {"ctl.glm -d -inf", "1", scale},
         {"ctl.glm -T ab", "1", "Error: event ID ab should be only 1 character long (1-9, a-z, A-Z)\n"},
+        {"ctl.glm -j 0", "1", "Error: -j takes a number of threads from 1 to 1024.\n"},
     };
     for (const auto &c : cases) {
         const ProgramResult result = run_fmriglm(c[0], dir.path());
         EXPECT_EQ(result.status, std::stoi(c[1])) << c[0];
         EXPECT_EQ(result.output, c[2]) << c[0];
     }
-    for (const char *option : {"d", "R", "i", "o", "T", "S"}) {
+    for (const char *option : {"d", "R", "i", "o", "T", "S", "j"}) {
         auto last = run_fmriglm(std::string("ctl.glm -") + option, dir.path());
         EXPECT_EQ(last.status, 1) << option;
         EXPECT_EQ(last.output, std::string("Error: option -") + option + " requires an argument.\nProgram exiting.\n");

@@ -62,9 +62,10 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
     for (int v = 0; v < V; ++v) {
         for (int t = 0; t < T; ++t) series[t] = data[static_cast<std::size_t>(t) * V + v];
         ASSERT_EQ(GLM_calculate_AR_coefficient(T, series.data(), 2, coefficients.data()), 0);
-        EXPECT_EQ(stored[v], coefficients[1]) << v;
-        EXPECT_EQ(stored[V + v], coefficients[2]) << v;
-        EXPECT_EQ(auto_cor[v][1], coefficients[1]);
+        // The pass estimates eight voxels at a time: the same to rounding.
+        EXPECT_NEAR(stored[v], coefficients[1], 1e-5) << v;
+        EXPECT_NEAR(stored[V + v], coefficients[2], 1e-5) << v;
+        EXPECT_EQ(auto_cor[v][1], stored[v]);
     }
     EXPECT_GT(stored[14], 0.5f);  // the voxels of strong positive and negative correlation
     EXPECT_LT(stored[0], -0.5f);

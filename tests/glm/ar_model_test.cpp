@@ -17,13 +17,13 @@ std::int16_t filter(std::vector<float> coeff) {
 
 // First row [1, 0, ...], then the AR(1) taps 1/sqrt(1-r^2) and -r/sqrt(1-r^2).
 void expect_ar1_band(float r) {
-    float **W = GLM.whitening_matrix;
-    EXPECT_EQ(W[0][0], 1.0f);
-    EXPECT_EQ(W[0][1], 0.0f);
+    auto W = GLM_whitening_entry;
+    EXPECT_EQ(W(0, 0), 1.0f);
+    EXPECT_EQ(W(0, 1), 0.0f);
     for (int t = 1; t < GLM.ntime; ++t) {
-        EXPECT_NEAR(W[t][t], 1 / std::sqrt(1 - r * r), 1e-6) << t;
-        EXPECT_NEAR(W[t][t - 1], -r / std::sqrt(1 - r * r), 1e-6) << t;
-        EXPECT_TRUE(t < 2 || W[t][t - 2] == 0.0f) << t;
+        EXPECT_NEAR(W(t, t), 1 / std::sqrt(1 - r * r), 1e-6) << t;
+        EXPECT_NEAR(W(t, t - 1), -r / std::sqrt(1 - r * r), 1e-6) << t;
+        EXPECT_TRUE(t < 2 || W(t, t - 2) == 0.0f) << t;
     }
 }
 
@@ -40,17 +40,18 @@ TEST(ArModel, FilterTapsOrderLoweringAndWhitening) {
     EXPECT_FLOAT_EQ(y[1], (2 - 0.6f) / 0.8f);
     EXPECT_FLOAT_EQ(y[9], 3 / 0.8f);
     GLMInternal_whiten_model(0);
-    float **W = GLM.whitening_matrix, **X = GLM.design_unmasked;
-    EXPECT_FLOAT_EQ(GLM.design_matrix[5][0], W[5][4] * X[4][0] + W[5][5] * X[5][0]);
+    auto W = GLM_whitening_entry;
+    float **X = GLM.design_unmasked;
+    EXPECT_FLOAT_EQ(fit_context.design_matrix[5][0], W(5, 4) * X[4][0] + W(5, 5) * X[5][0]);
     // |rho1| > 1: order 0, the identity, and the design returns to the saved one.
     EXPECT_EQ(filter({1, 1.5f}), 0);
-    EXPECT_EQ(GLM.whitening_order, 0);
+    EXPECT_EQ(fit_context.whitening_order, 0);
     const std::vector<float> before = y;
     GLMInternal_whiten_data(y.data());
     EXPECT_EQ(y, before);
-    for (int t = 1; t < 10; ++t) EXPECT_EQ(W[t][t - 1], 0.0f);
+    for (int t = 1; t < 10; ++t) EXPECT_EQ(W(t, t - 1), 0.0f);
     GLMInternal_whiten_model(0);
-    for (int t = 0; t < 10; ++t) EXPECT_EQ(std::vector<float>(GLM.design_matrix[t], GLM.design_matrix[t] + 2),
+    for (int t = 0; t < 10; ++t) EXPECT_EQ(std::vector<float>(fit_context.design_matrix[t], fit_context.design_matrix[t] + 2),
                                            std::vector<float>(X[t], X[t] + 2));
     // A remainder of exactly 0 lowers the order too: rho = (1, 0.5, 1) leaves
     // 0 on the last diagonal, and the AR(1) filter of 0.5 remains.

@@ -5,6 +5,7 @@
 
 #include "glm/basis.h"
 #include "glm/conditions.h"
+#include "glm/fit_context.h"
 #include "glm/state.h"
 
 namespace {
@@ -97,10 +98,10 @@ TEST(Conditions, CovariancesOfABuiltDesign) {
         }
     ASSERT_EQ(GLM_define_basis_functions(), 0);
     ASSERT_EQ(define("1 1,2 1-2"), 3);
-    EXPECT_FLOAT_EQ(GLM.contrast_covariance[0][0][0], GLM.XtX_inverse[0][0]);
-    EXPECT_FLOAT_EQ(GLM.contrast_covariance[1][1][0], GLM.XtX_inverse[1][0]);
-    const float *x = GLM.XtX_inverse[0], *y = GLM.XtX_inverse[1];
-    EXPECT_NEAR(GLM.contrast_covariance[2][0][0], x[0] - x[1] - y[0] + y[1], 1e-6f);
+    EXPECT_FLOAT_EQ(fit_context.contrast_covariance[0][0][0], fit_context.XtX_inverse[0][0]);
+    EXPECT_FLOAT_EQ(fit_context.contrast_covariance[1][1][0], fit_context.XtX_inverse[1][0]);
+    const float *x = fit_context.XtX_inverse[0], *y = fit_context.XtX_inverse[1];
+    EXPECT_NEAR(fit_context.contrast_covariance[2][0][0], x[0] - x[1] - y[0] + y[1], 1e-6f);
     for (const char *word : {"1,", "1,1", "2,1,12"}) {
         std::string out;
         EXPECT_EQ(define((std::string("1 ") + word).c_str(), &out), -1);

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "glm/frequency_filter.h"
 #include "glm/statistics.h"
+#include "glm/voxel_fit.h"
 #include "test_model.h"
 
 namespace {
@@ -39,7 +41,7 @@ Results fit_voxel(std::vector<float> y, const float *ar = nullptr) {
         GLMInternal_whiten_model(0);
     }
     GLM_fit_data(GLM.ntime, y.data(), r.fit.data(), &r.variance);
-    r.effect.assign(GLM.effect_size, GLM.effect_size + GLM.nbasis);
+    r.effect.assign(fit_context.effect_size.get(), fit_context.effect_size.get() + GLM.nbasis);
     for (int c = 0; c < GLM.nconditions; ++c) {
         float v[6];
         GLM_calculate_F(GLM.ntime, r.variance, 0, c, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
@@ -80,7 +82,7 @@ TEST(Fit, OrdinaryLeastSquaresAgreesWithNumpy) {
     ASSERT_EQ(ref.size(), 15u);
     for (int b = 0; b < 5; ++b) EXPECT_NEAR(r.effect[b], ref[b], 1e-4 * (1 + std::fabs(ref[b])));
     EXPECT_NEAR(r.variance, ref[5], 1e-4 * ref[5]);
-    EXPECT_EQ(GLM.DOF, 50.0f);
+    EXPECT_EQ(fit_context.DOF, 50.0f);
     for (int c = 0; c < 3; ++c) {
         const double F = ref[6 + 3 * c], p = ref[7 + 3 * c], se = ref[8 + 3 * c];
         EXPECT_NEAR(r.stats[6 * c], F, 2e-4 * F);
@@ -90,11 +92,11 @@ TEST(Fit, OrdinaryLeastSquaresAgreesWithNumpy) {
         EXPECT_NEAR(r.stats[6 * c + 5], se, 2e-4 * se);
     }
     // Excluded points: no residue, but the fit is still given there.
-    EXPECT_EQ(GLM.residue[12], 0.0f);
+    EXPECT_EQ(fit_context.residue[12], 0.0f);
     float f12 = 0.0f;
     for (int b = 0; b < 5; ++b) f12 += GLM.design_unmasked[12][b] * r.effect[b];
     EXPECT_NEAR(r.fit[12], f12, 1e-4);
-    EXPECT_NEAR(GLM.residue[20], y[20] - r.fit[20], 1e-5);
+    EXPECT_NEAR(fit_context.residue[20], y[20] - r.fit[20], 1e-5);
 }
 
 TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
@@ -103,7 +105,7 @@ TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
         GLM_input.noise_model = NOISE_IWLS;
         for (int t = 30; t < 35; ++t) GLM.include[t] = 0;
         ASSERT_EQ(m.build(), 0);
-        EXPECT_FLOAT_EQ(GLM.DOF, 75 + 0.5f - 1.25f * 4);  // unit weights: leverages sum to nbasis
+        EXPECT_FLOAT_EQ(fit_context.DOF, 75 + 0.5f - 1.25f * 4);  // unit weights: leverages sum to nbasis
         std::vector<float> y = series(9, 1.0f, {1, 2, 3, 100});
         for (int t = 0; t < 80; t += 9) y[t] += 40.0f;  // outliers
         fit_voxel(y);
@@ -114,9 +116,9 @@ TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
             const double change = std::fabs(static_cast<double>(h[k] - h[k - 1])) * 100.0 / h[k - 1];
             EXPECT_EQ(change > 0.1, k < h.size() - 1) << k;
         }
-        EXPECT_LT(GLM.weight[9], 0.2f * GLM.weight[10]);  // the outlier is down-weighted
-        EXPECT_EQ(GLM.weight[32], 0.0f);
-        EXPECT_EQ(GLM.residue[32], 0.0f);
+        EXPECT_LT(fit_context.weight[9], 0.2f * fit_context.weight[10]);  // the outlier is down-weighted
+        EXPECT_EQ(fit_context.weight[32], 0.0f);
+        EXPECT_EQ(fit_context.residue[32], 0.0f);
     }
     {
         // Six points of heavy-tailed noise keep the variance moving.
@@ -146,9 +148,9 @@ TEST(Fit, SetUpIsRedoneOnlyWhenItsInputsChangeAndSkippingChangesNothing) {
     ASSERT_EQ(m.build(), 0);
     m.add_condition({{1, -1}});
     GLM_calc_covariance_matrix();
-    GLM.leverage[0] = 12345.0f;  // OLS without whitening: the build's set-up serves every voxel
+    fit_context.leverage[0] = 12345.0f;  // OLS without whitening: the build's set-up serves every voxel
     fit_voxel(series(1, 1.0f, {1, 0, 2, 5}));
-    EXPECT_EQ(GLM.leverage[0], 12345.0f);
+    EXPECT_EQ(fit_context.leverage[0], 12345.0f);
     const std::vector<std::vector<float>> filters = {{1, 0.3f}, {1, 0.3f}, {1, 1.5f}, {1, 1.5f}, {1, -0.2f}, {1, 0.3f}};
     for (int model : {NOISE_OLS, NOISE_IWLS}) {
         GLM_input.noise_model = model;
@@ -172,14 +174,14 @@ TEST(Fit, SingularDesignGivesNeutralResultsUntilRepaired) {
     for (int t = 0; t < 20; ++t) GLM.design_unmasked[t][1] = GLM.design_unmasked[t][0];
     m.add_condition({{1}});
     EXPECT_EQ(m.build(), 1);
-    EXPECT_EQ(GLM_singular_fit, 1);
+    EXPECT_EQ(fit_context.singular_fit, 1);
     const Results r = fit_voxel(series(2, 1.0f, {1, 1, 3}));
     EXPECT_EQ(r.variance, 0.0f);
     EXPECT_EQ(r.effect, std::vector<float>(3, 0.0f));
     EXPECT_EQ(std::vector<float>(r.stats.begin() + 1, r.stats.end()), std::vector<float>({0, 1, 1, 0, 0}));
     for (int t = 0; t < 20; ++t) GLM.design_matrix[t][1] = GLM.design_unmasked[t][1] = 0.1f * t;
     EXPECT_EQ(GLMInternal_complete_model(), 0);
-    EXPECT_EQ(GLM_singular_fit, 0);
+    EXPECT_EQ(fit_context.singular_fit, 0);
     EXPECT_GT(fit_voxel(series(2, 1.0f, {1, 1, 3})).variance, 0.0f);
 }
 
@@ -191,11 +193,11 @@ TEST(Fit, PetWeightsFollowTheRunningSumOfTheSignal) {
     y[0] = 1.0f;
     y[1] = 3.0f;  // run 0: S = 1, 4, 4, ... so the scale doubles from t = 0 to t = 1
     GLM_Update_Weights(16, y.data());
-    EXPECT_FLOAT_EQ(GLM.noise_estimate[0], 1.0f / (15.0f / 8.0f));
-    EXPECT_FLOAT_EQ(GLM.noise_estimate[1], 2.0f / (15.0f / 8.0f));
+    EXPECT_FLOAT_EQ(fit_context.noise_estimate[0], 1.0f / (15.0f / 8.0f));
+    EXPECT_FLOAT_EQ(fit_context.noise_estimate[1], 2.0f / (15.0f / 8.0f));
     for (int t = 0; t < 16; ++t) {
-        EXPECT_FLOAT_EQ(GLM.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
-        EXPECT_TRUE(t < 8 || GLM.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
+        EXPECT_FLOAT_EQ(fit_context.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
+        EXPECT_TRUE(t < 8 || fit_context.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
     }
 }
 
@@ -210,7 +212,7 @@ TEST(Fit, BaselineResidueAndLengthChecks) {
     EXPECT_NEAR(GLM_compute_baseline(), 4.0f / 3 + 10.0f * 2 / 3, 1e-4);  // offsets weighted by run length
     ASSERT_EQ(GLM_create_residue(30, y.data(), fit.data()), 0);
     for (int t = 0; t < 30; ++t) {
-        EXPECT_NEAR(y[t], GLM.residue[t], 1e-4);
+        EXPECT_NEAR(y[t], fit_context.residue[t], 1e-4);
         EXPECT_NEAR(fit[t], 0.0f, 1e-4);
     }
     GLM_input.nbaseline_terms = 0;
@@ -248,7 +250,7 @@ TEST(Fit, ArWithExcludedPointsIsTheGlsFitOfTheIncludedPoints) {
 
     GLM_input.noise_model = NOISE_IWLS;
     fit_voxel(y, rho.data());
-    std::vector<float> w(GLM.weight + 2, GLM.weight + 20);
+    std::vector<float> w(fit_context.weight.get() + 2, fit_context.weight.get() + 20);
     std::sort(w.begin(), w.end());
     EXPECT_LT(w.back(), 200 * w[w.size() / 2]);
     const std::vector<float> white = {1.0f, 0.0f, 0.0f};
@@ -256,5 +258,74 @@ TEST(Fit, ArWithExcludedPointsIsTheGlsFitOfTheIncludedPoints) {
         GLM_input.noise_model = model;
         EXPECT_EQ(fit_voxel(std::vector<float>(60, 1234.5f), white.data()).variance, 0.0f) << model;
         EXPECT_EQ(fit_voxel(std::vector<float>(60, 100.0f), rho.data()).variance, 0.0f) << model;
+    }
+}
+
+// Eight series fitted together (voxel_fit.h) agree with the single-series
+// fit to float rounding: OLS, OLS with a band filter, AR(2) with each lane's
+// own filter (one lowered to order 1, one to 0) and iWLS, all with excluded
+// points at a block start and inside.
+TEST(Fit, TilesAgreeWithTheSingleSeriesFit) {
+    struct Case { int noise, ar; float high; };
+    for (const Case k : {Case{NOISE_OLS, 0, 0}, Case{NOISE_OLS, 0, 0.2f}, Case{NOISE_OLS, 2, 0}, Case{NOISE_IWLS, 0, 0}}) {
+        TestModel m(80, 5, 2, 3, k.ar);
+        for (int t : {0, 1, 30, 31, 32, 40}) GLM.include[t] = 0;
+        stdout_of([&] { ASSERT_EQ(m.build(), 0); });
+        GLM.initialized = 2;
+        m.add_condition({{1}});
+        m.add_condition({{1}, {0, 1, -1}});
+        GLM_calc_covariance_matrix();
+        GLM_input.noise_model = k.noise;
+        GLM_input.preGLM_frequency_band[1] = k.high;
+        VoxelFitPlan plan;
+        stdout_of([&] { make_voxel_fit_plan(plan, true); });
+        ASSERT_NE(plan.kind, VoxelFitKind::Single);
+        std::vector<float> tile(80 * kLanes), coefficients(3 * kLanes);
+        std::vector<std::vector<float>> y(kLanes);
+        const float *coefficient[kLanes];
+        for (int l = 0; l < kLanes; ++l) {
+            y[l] = series(40 + l, 3.0f, {0.8f, -0.5f, 0.3f, 100.0f, 120.0f});
+            for (int t = 0; t < 80; t += 7 + l) y[l][t] += 15.0f;  // outliers for iWLS
+            const float rho[3] = {1.0f, l == 6 ? 1.2f : 0.1f * l, l == 5 ? 0.9f : -0.1f};
+            std::copy(rho, rho + 3, &coefficients[3 * l]);
+            coefficient[l] = &coefficients[3 * l];
+            std::vector<float> z = y[l];
+            if (k.high > 0) GLMInternal_filter_masked(z.data());
+            for (int t = 0; t < 80; ++t) tile[t * kLanes + l] = z[t];
+        }
+        TileFitter fitter(plan);
+        std::vector<ConditionTest> lanes(2 * kLanes);
+        std::vector<float> variance(kLanes);
+        const auto keep = [&](int first, int n) {
+            for (int l = 0; l < n; ++l) {
+                variance[first + l] = fitter.variance[l];
+                for (int c = 0; c < 2; ++c) fitter.test(c, l, 0, &lanes[2 * (first + l) + c]);
+            }
+        };
+        const int columns[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7};
+        if (plan.kind == VoxelFitKind::Reweighted) {
+            fitter.fit_batch(tile.data(), kLanes, columns, kLanes, keep);
+        } else {
+            fitter.fit(tile.data(), kLanes, coefficient);
+            keep(0, kLanes);
+        }
+        for (int l = 0; l < kLanes; ++l) {
+            std::vector<float> z = y[l], fit(80);
+            float v;
+            std::int16_t order;
+            GLM_Update_Weights(80, z.data());
+            GLM_calculate_whitening_filter(k.ar + 1, coefficient[l], &order);
+            GLM_PreFilter(0, 80, z.data());
+            GLM_fit_data(80, z.data(), fit.data(), &v);
+            EXPECT_NEAR(variance[l], v, 1e-4 * v) << k.noise << k.ar << l;
+            for (int c = 0; c < 2; ++c) {
+                ConditionTest r;
+                GLM_calculate_condition(80, v, 0, c, &r);
+                const ConditionTest &n = lanes[2 * l + c];
+                EXPECT_NEAR(n.t, r.t, 2e-4 * (1 + std::fabs(r.t))) << k.noise << k.ar << l << c;
+                EXPECT_NEAR(n.effect, r.effect, 2e-4 * (r.standard_error + std::fabs(r.effect))) << k.noise << k.ar << l;
+                EXPECT_NEAR(n.standard_error, r.standard_error, 2e-4 * r.standard_error) << k.noise << k.ar << l;
+            }
+        }
     }
 }

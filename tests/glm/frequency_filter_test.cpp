@@ -117,7 +117,7 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     for (int i = 0; i < 10; ++i) {
         xf[i] = 0;
         for (int j = 0; j < 10; ++j) trace_v += F[10 * i + j] * F[10 * i + j], xf[i] += F[10 * j + i];
-        EXPECT_NEAR(GLM.design_matrix[i][0], xf[i], 1e-5);
+        EXPECT_NEAR(fit_context.design_matrix[i][0], xf[i], 1e-5);
         xfx += xf[i] * xf[i];
     }
     for (int i = 0; i < 10; ++i) {
@@ -125,5 +125,5 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
         for (int j = 0; j < 10; ++j) fxf += F[10 * j + i] * xf[j];
         xfvx += fxf * fxf;
     }
-    EXPECT_NEAR(GLM.DOF, trace_v - xfvx / xfx, 1e-4);
+    EXPECT_NEAR(fit_context.DOF, trace_v - xfvx / xfx, 1e-4);
 }

@@ -15,15 +15,15 @@ struct StatsModel : TestModel {
     explicit StatsModel(int nbasis, const std::vector<std::vector<std::vector<int>>> &conditions)
         : TestModel(nbasis + 21, nbasis, 1, 1) {
         for (int i = 0; i < nbasis; ++i)
-            for (int j = 0; j < nbasis; ++j) GLM.XtX_inverse[i][j] = (i == j);
-        GLM.DOF = 20.0f;
+            for (int j = 0; j < nbasis; ++j) fit_context.XtX_inverse[i][j] = (i == j);
+        fit_context.DOF = 20.0f;
         for (const auto &rows : conditions) add_condition(rows);
     }
 };
 
 // F, t, p, corrected p, effect, standard error of condition c with effects e.
 std::vector<float> test(std::vector<float> e, float variance, int c, int resels = 0) {
-    for (size_t b = 0; b < e.size(); ++b) GLM.effect_size[b] = e[b];
+    for (size_t b = 0; b < e.size(); ++b) fit_context.effect_size[b] = e[b];
     std::vector<float> r(6, 123.0f);
     EXPECT_EQ(GLM_calculate_F(GLM.ntime, variance, resels, c, &r[0], &r[1], &r[2], &r[3], &r[4], &r[5]), 0);
     return r;
@@ -99,9 +99,9 @@ TEST(ConditionTest, FloorCorrectedPAndNeutralResults) {
     }
     EXPECT_EQ(test({1, 0}, 0.0f, 0), std::vector<float>({123, 0, 1, 1, 0, 0}));  // zero variance, F untouched
     EXPECT_EQ(test({1, 0}, 1.0f, 1), std::vector<float>({0, 0, 1, 1, 0, 0}));
-    GLM_singular_fit = 1;
+    fit_context.singular_fit = 1;
     EXPECT_EQ(test({1, 0}, 1.0f, 0), std::vector<float>({0, 0, 1, 1, 0, 0}));
-    GLM_singular_fit = 0;
+    fit_context.singular_fit = 0;
 }
 
 TEST(ZScore, AgreesWithScipyForTAndFDownToTheFloorOfP) {

@@ -98,8 +98,6 @@ struct TestModel {
         GLM.contrast[c] = int_matrix(q, GLM.nbasis);
         for (int r = 0; r < q; ++r)
             for (int b = 0; b < GLM.nbasis; ++b) GLM.contrast[c][r][b] = b < (int)rows[r].size() ? rows[r][b] : 0;
-        GLM.contrast_covariance[c] = float_matrix(q, q);
-        GLM.contrast_covariance_inverse[c] = float_matrix(q, q);
         std::snprintf(GLM.condition_string[c], NAME_SIZE, "c%d", c);
     }
     ~TestModel() { GLM_release_model_state(); }
