@@ -516,30 +516,52 @@ LANE_KERNEL void lanes_quadratic(int n, const double *x, const double *M, const 
     store(out, sum);
 }
 
-LANE_KERNEL void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N) {
-    const int p = filter.p;
+LANE_KERNEL void lanes_lagged_products(int n, const LaneFilter &a, const LaneFilter &b, const double *symmetric,
+                                       const float *X, double *N) {
+    const int p = a.p;
     const std::size_t square = static_cast<std::size_t>(n) * n;
     for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
+    const double *S = symmetric;
     for (int i = 0; i <= p; ++i)
-        for (int j = 0; j <= p; ++j) {
-            const LanesD c = widen(load(filter.tap + i * kLanes)) * widen(load(filter.tap + j * kLanes));
-            const double *C = lagged + static_cast<std::size_t>(i * (p + 1) + j) * square;
-            for (int a = 0; a < n; ++a)
-                for (int b = 0; b <= a; ++b)
-                    store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + C[a * n + b] * c);
+        for (int j = i; j <= p; ++j, S += square) {
+            const LanesD ai = widen(load(a.tap + i * kLanes)), bj = widen(load(b.tap + j * kLanes));
+            const LanesD c = i == j ? ai * bj
+                                    : 0.5 * (ai * bj + widen(load(b.tap + i * kLanes)) * widen(load(a.tap + j * kLanes)));
+            for (int r = 0; r < n; ++r)
+                for (int s = 0; s <= r; ++s)
+                    store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + S[r * n + s] * c);
         }
-    LanesD h[kMaxLaneBasis];
-    for (int k = 0; k < filter.nblocks; ++k) {
-        const int s0 = filter.blocks[2 * k], length = filter.blocks[2 * k + 1] - s0 + 1;
+    LanesD h[kMaxLaneBasis], g[kMaxLaneBasis];
+    const bool same = &a == &b;
+    for (int k = 0; k < a.nblocks; ++k) {
+        const int s0 = a.blocks[2 * k], length = a.blocks[2 * k + 1] - s0 + 1;
         for (int row = 0; row < p && row < length; ++row) {
-            for (int b = 0; b < n; ++b) h[b] = splat(0.0);
+            for (int c = 0; c < n; ++c) h[c] = g[c] = splat(0.0);
             for (int j = 0; j <= row; ++j) {
-                const LanesD c = widen(load(filter.head + (row * (row + 1) / 2 + j) * kLanes));
+                const LanesD ca = widen(load(a.head + (row * (row + 1) / 2 + j) * kLanes));
+                const LanesD cb = widen(load(b.head + (row * (row + 1) / 2 + j) * kLanes));
                 const float *x = X + static_cast<std::size_t>(s0 + j) * n;
-                for (int b = 0; b < n; ++b) h[b] += static_cast<double>(x[b]) * c;
+                for (int c = 0; c < n; ++c) h[c] += static_cast<double>(x[c]) * ca, g[c] += static_cast<double>(x[c]) * cb;
             }
-            for (int a = 0; a < n; ++a)
-                for (int b = 0; b <= a; ++b) store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + h[a] * h[b]);
+            for (int r = 0; r < n; ++r)
+                for (int s = 0; s <= r; ++s) {
+                    const LanesD v = same ? h[r] * h[s] : 0.5 * (h[r] * g[s] + g[r] * h[s]);
+                    store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + v);
+                }
         }
     }
+}
+
+LANE_KERNEL void lanes_whitened_cross(const LaneFilter &filter, int count, const LaneFilter *others, const float *u,
+                                      float *out) {
+    Lanes sums[kMaxLaneOrder];
+    for (int k = 0; k < count; ++k) sums[k] = Lanes{};
+    for (int b = 0; b < filter.nblocks; ++b) {
+        const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
+        for (int t = s0; t <= s1; ++t) {
+            const Lanes e = whitened_row(filter, t, s0, u, kLanes);
+            for (int k = 0; k < count; ++k) sums[k] += e * whitened_row(others[k], t, s0, u, kLanes);
+        }
+    }
+    for (int k = 0; k < count; ++k) store(out + k * kLanes, sums[k]);
 }

@@ -111,7 +111,15 @@ unsigned lanes_cholesky(int n, double *A, const char *skip);
 void lanes_solve(int n, const double *L, double *x, bool upper);
 // out[l] = x' M y (M may be null: x' y).
 void lanes_quadratic(int n, const double *x, const double *M, const double *y, double *out);
-// Normal matrix of the whitened design, lower triangle: the lagged
-// cross-products lagged ((p+1)^2 blocks of n x n, over the rows that take the
-// taps) combined with the lanes' taps, plus the rows at block positions < p.
-void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N);
+// Symmetrised cross-products of two whitenings A and B of the design X
+// (same order, blocks and lanes), lower triangle:
+// N = ((AX)'(BX) + (BX)'(AX)) / 2, from the symmetric lagged cross-products
+// symmetric (blocks of n x n for the lag pairs i <= j, i = 0 ... p in turn:
+// sum of X[t-i] X[t-j]' + X[t-j] X[t-i]' over the rows that take the taps,
+// once for i = j) combined with the lanes' taps, plus the rows at block
+// positions < p. With &a == &b this is the normal matrix (AX)'(AX).
+void lanes_lagged_products(int n, const LaneFilter &a, const LaneFilter &b, const double *symmetric, const float *X,
+                           double *N);
+// out[k][l] = sum over t of (A u)[t][l] (B_k u)[t][l] for the count (at most
+// kMaxLaneOrder) whitenings B_k of the same structure as A (float sums).
+void lanes_whitened_cross(const LaneFilter &a, int count, const LaneFilter *b, const float *u, float *out);
