@@ -385,8 +385,15 @@ LANE_KERNEL void lanes_whiten_gram(int nt, const LaneFilter &filter, const float
 
 LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
                                         std::int64_t pitch, const int *include, const float *beta, float *u,
-                                        float *squares) {
-    Lanes sq{};
+                                        float *squares, int count, const LaneFilter *others, float *cross) {
+    // The products with B_k u: on the rows that take the taps through the
+    // lagged sums of (W u)[t] u[t - i], i = 0 ... p, which serve every B_k
+    // (when p allows); on the others row by row.
+    const int p = filter.p;
+    const bool lagged = count > 0 && p <= kMaxLaneOrder;
+    Lanes sq{}, sums[kMaxLaneOrder], lag[kMaxLaneOrder + 1];
+    for (int k = 0; k < count; ++k) sums[k] = Lanes{};
+    for (int i = 0; i <= p && lagged; ++i) lag[i] = Lanes{};
     int block = 0;
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
@@ -394,12 +401,22 @@ LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter
         for (int b = 0; b < nb; ++b) s += xt[b] * load(beta + b * kLanes);
         store(u + t * kLanes, static_cast<float>(include[t]) * load(y + t * pitch) - s);
         if (block < filter.nblocks && t >= filter.blocks[2 * block]) {
-            const Lanes r = whitened_row(filter, t, filter.blocks[2 * block], u, kLanes);
+            const int s0 = filter.blocks[2 * block];
+            const Lanes r = whitened_row(filter, t, s0, u, kLanes);
             sq += r * r;
+            if (lagged && t - s0 >= p) {
+                for (int i = 0; i <= p; ++i) lag[i] += r * load(u + (t - i) * kLanes);
+            } else {
+                for (int k = 0; k < count; ++k) sums[k] += r * whitened_row(others[k], t, s0, u, kLanes);
+            }
             if (t == filter.blocks[2 * block + 1]) ++block;
         }
     }
     store(squares, sq);
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i <= p && lagged; ++i) sums[k] += load(others[k].tap + i * kLanes) * lag[i];
+        store(cross + k * kLanes, sums[k]);
+    }
 }
 
 LANE_KERNEL void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,
@@ -488,8 +505,8 @@ LANE_KERNEL unsigned lanes_cholesky(int n, double *A, const char *skip) {
     return ~lanes_of(good) & ((1u << kLanes) - 1u);
 }
 
-LANE_KERNEL void lanes_solve(int n, const double *L, double *x, bool upper) {
-    for (int i = 0; i < n; ++i) {
+LANE_KERNEL void lanes_solve(int n, const double *L, double *x, bool upper, bool lower) {
+    for (int i = 0; i < n && lower; ++i) {
         LanesD s = load(x + i * kLanes);
         for (int k = 0; k < i; ++k) s -= load(L + (i * n + k) * kLanes) * load(x + k * kLanes);
         store(x + i * kLanes, s / load(L + (i * n + i) * kLanes));
@@ -550,18 +567,4 @@ LANE_KERNEL void lanes_lagged_products(int n, const LaneFilter &a, const LaneFil
                 }
         }
     }
-}
-
-LANE_KERNEL void lanes_whitened_cross(const LaneFilter &filter, int count, const LaneFilter *others, const float *u,
-                                      float *out) {
-    Lanes sums[kMaxLaneOrder];
-    for (int k = 0; k < count; ++k) sums[k] = Lanes{};
-    for (int b = 0; b < filter.nblocks; ++b) {
-        const int s0 = filter.blocks[2 * b], s1 = filter.blocks[2 * b + 1];
-        for (int t = s0; t <= s1; ++t) {
-            const Lanes e = whitened_row(filter, t, s0, u, kLanes);
-            for (int k = 0; k < count; ++k) sums[k] += e * whitened_row(others[k], t, s0, u, kLanes);
-        }
-    }
-    for (int k = 0; k < count; ++k) store(out + k * kLanes, sums[k]);
 }

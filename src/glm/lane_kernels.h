@@ -88,9 +88,12 @@ struct LaneFilter {
 void lanes_whiten_gram(int nt, const LaneFilter &filter, const float *y, std::int64_t pitch, float *z,
                        float *largest);
 // Sums of squares of W u, u = include y - X beta (kept in u, nt x kLanes), in
-// one sweep.
+// one sweep; with count > 0 (at most kMaxLaneOrder) also
+// cross[k][l] = sum over t of (W u)[t][l] (B_k u)[t][l] for the whitenings
+// B_k of the same structure (others).
 void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
-                            std::int64_t pitch, const int *include, const float *beta, float *u, float *squares);
+                            std::int64_t pitch, const int *include, const float *beta, float *u, float *squares,
+                            int count = 0, const LaneFilter *others = nullptr, float *cross = nullptr);
 
 // Eight voxels' AR estimates from their residual autocovariances a[k][l]
 // (k = 0 ... p, double): the bias reduction with the inverse bias-reduction
@@ -107,8 +110,8 @@ void lanes_autocorrelations(int p, int higher, const double *mixing, const doubl
 // columns marked in skip become those of the identity. Returns the lanes
 // (bit l) whose matrix is not positive definite.
 unsigned lanes_cholesky(int n, double *A, const char *skip);
-// x := L^-1 x, then with upper also x := L'^-1 x.
-void lanes_solve(int n, const double *L, double *x, bool upper);
+// x := L^-1 x (unless lower is false), then with upper also x := L'^-1 x.
+void lanes_solve(int n, const double *L, double *x, bool upper, bool lower = true);
 // out[l] = x' M y (M may be null: x' y).
 void lanes_quadratic(int n, const double *x, const double *M, const double *y, double *out);
 // Symmetrised cross-products of two whitenings A and B of the design X
@@ -120,6 +123,3 @@ void lanes_quadratic(int n, const double *x, const double *M, const double *y, d
 // positions < p. With &a == &b this is the normal matrix (AX)'(AX).
 void lanes_lagged_products(int n, const LaneFilter &a, const LaneFilter &b, const double *symmetric, const float *X,
                            double *N);
-// out[k][l] = sum over t of (A u)[t][l] (B_k u)[t][l] for the count (at most
-// kMaxLaneOrder) whitenings B_k of the same structure as A (float sums).
-void lanes_whitened_cross(const LaneFilter &a, int count, const LaneFilter *b, const float *u, float *out);

@@ -183,12 +183,15 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan), plan_id_(plan.id
         rho_cov_.resize(p * p * kLanes);
         std::size_t most_rows = 1;
         for (int q : plan.rows) most_rows = static_cast<std::size_t>(q) > most_rows ? q : most_rows;
-        z_.resize(most_rows * nb * kLanes);
+        std::size_t all_rows = 0;
+        for (int q : plan.rows) all_rows += q;
+        z_.resize(all_rows * nb * kLanes + 1);
         kak_.resize(most_rows * most_rows * kLanes);
         q_.resize(p * most_rows * most_rows * kLanes);
         kr_work_.resize((p + 2) * most_rows * most_rows + p);
         test_dof_.resize(static_cast<std::size_t>(plan.nconditions) * kLanes);
         test_scale_.resize(test_dof_.size());
+        if (p > static_cast<std::size_t>(kMaxLaneOrder)) zero_beta_.assign(nb * kLanes, 0.0f), scratch_u_.resize(nt * kLanes);
     }
     std::size_t values = 0, rows = 0, most = 1;
     for (int q : plan.rows) {
@@ -290,14 +293,17 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
         singular[l] = (failed >> l) & 1u;
         for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = singular[l] ? 0.0f : static_cast<float>(rhsd_[b * kLanes + l]);
     }
-    // Residual sum of squares of the whitened fit: W (y - X beta).
-    lanes_whitened_squares(nb, nt, filter, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, squares);
+    // Residual sum of squares of the whitened fit, W (y - X beta), and the
+    // products with the derivative whitenings of the residual.
+    const int count = p < kMaxLaneOrder ? p : kMaxLaneOrder;
+    lanes_whitened_squares(nb, nt, filter, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, squares, count,
+                           dfilter_.data(), cross_.data());
     finish_variance(squares, largest, plan_.dof);
     for (int l = 0; l < kLanes; ++l)
         if (singular[l]) variance[l] = 0.0f;
     double factor[kLanes];
     for (int l = 0; l < kLanes; ++l) factor[l] = 1.0;
-    condition_covariances(factor_.data(), nullptr, factor);
+    condition_covariances(factor_.data(), nullptr, factor, nullptr, z_.data());
     correct_tests(filter, u, squares);
 }
 
@@ -305,11 +311,13 @@ void TileFitter::correct_tests(const LaneFilter &filter, const float *u, const f
     const int nb = plan_.nb, p = plan_.p;
     const std::size_t square = static_cast<std::size_t>(nb) * nb;
     corrected_ = true;
-    // e'(W_k r) and the products P_k / 2 of every derivative filter (both
-    // triangles).
-    for (int k = 0; k < p; k += kMaxLaneOrder)
-        lanes_whitened_cross(filter, p - k < kMaxLaneOrder ? p - k : kMaxLaneOrder, &dfilter_[k], u,
-                             &cross_[static_cast<std::size_t>(k) * kLanes]);
+    // e'(W_k r) of derivatives beyond those the squares' sweep took, and the
+    // products P_k / 2 of every derivative filter (both triangles).
+    float ignored[kLanes];
+    for (int k = kMaxLaneOrder; k < p; k += kMaxLaneOrder)
+        lanes_whitened_squares(nb, plan_.nt, filter, plan_.X.data(), u, kLanes, plan_.include, zero_beta_.data(),
+                               scratch_u_.data(), ignored, p - k < kMaxLaneOrder ? p - k : kMaxLaneOrder, &dfilter_[k],
+                               &cross_[static_cast<std::size_t>(k) * kLanes]);
     for (int k = 0; k < p; ++k) {
         double *H = &products_[k * square * kLanes];
         lanes_lagged_products(nb, filter, dfilter_[k], plan_.lagged.data(), plan_.X.data(), H);
@@ -317,18 +325,16 @@ void TileFitter::correct_tests(const LaneFilter &filter, const float *u, const f
             for (int b = a + 1; b < nb; ++b)
                 for (int l = 0; l < kLanes; ++l) H[(a * nb + b) * kLanes + l] = H[(b * nb + a) * kLanes + l];
     }
+    std::size_t first_row = 0;
     for (int c = 0; c < plan_.nconditions; ++c) {
         const int rows = plan_.rows[c];
         const std::size_t rr = static_cast<std::size_t>(rows) * rows;
-        // Z_r = A K_r', K A K' and K A P_k A K' = 2 Z_r' (P_k / 2) Z_s.
-        double *Z = z_.data();
+        // Z_r = A K_r' (from the covariances' L^-1 K_r'), K A K' and
+        // K A P_k A K' = 2 Z_r' (P_k / 2) Z_s.
+        double *Z = z_.data() + first_row * nb * kLanes;
+        first_row += rows;
         const float *K = plan_.contrast[c].data();
-        for (int r = 0; r < rows; ++r) {
-            double *z = Z + static_cast<std::size_t>(r) * nb * kLanes;
-            for (int b = 0; b < nb; ++b)
-                for (int l = 0; l < kLanes; ++l) z[b * kLanes + l] = K[static_cast<std::size_t>(r) * nb + b];
-            lanes_solve(nb, factor_.data(), z, true);
-        }
+        for (int r = 0; r < rows; ++r) lanes_solve(nb, factor_.data(), Z + static_cast<std::size_t>(r) * nb * kLanes, true, false);
         for (int r = 0; r < rows; ++r)
             for (int s = r; s < rows; ++s) {
                 const double *zr = Z + static_cast<std::size_t>(r) * nb * kLanes, *zs = Z + static_cast<std::size_t>(s) * nb * kLanes;
@@ -543,7 +549,7 @@ void TileFitter::fit_batch(const float *base, std::int64_t pitch, const int *col
 }
 
 void TileFitter::condition_covariances(const double *L, const double *middle, const double *factor,
-                                       const double *only_where_zero) {
+                                       const double *only_where_zero, double *keep) {
     // Covariance K A K' (A = (L L')^-1) of every condition, or with a middle
     // matrix M the sandwich factor K A M A K', for every lane (lanes whose
     // only_where_zero entry is not 0 are left as they are).
@@ -557,6 +563,10 @@ void TileFitter::condition_covariances(const double *L, const double *middle, co
             for (int b = 0; b < nb; ++b)
                 for (int l = 0; l < kLanes; ++l) z[b * kLanes + l] = plan_.contrast[c][static_cast<std::size_t>(r) * nb + b];
             lanes_solve(nb, L, z, middle != nullptr);
+        }
+        if (keep) {  // L^-1 K' of every condition, one after the other
+            std::copy(Z, Z + static_cast<std::size_t>(q) * nb * kLanes, keep);
+            keep += static_cast<std::size_t>(q) * nb * kLanes;
         }
         const float scale = GLM_condition_variance_scale(c);
         for (int r = 0; r < q; ++r)

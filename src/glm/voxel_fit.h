@@ -98,7 +98,7 @@ private:
                 float *out) const;
     void finish_variance(const float *squares, const float *largest, float degrees);
     void condition_covariances(const double *L, const double *middle, const double *factor,
-                               const double *only_where_zero = nullptr);
+                               const double *only_where_zero = nullptr, double *keep = nullptr);
     void correct_tests(const LaneFilter &filter, const float *u, const float *squares);
 
     const VoxelFitPlan &plan_;
@@ -110,7 +110,7 @@ private:
     // filter (head and taps), the derivative products P_k / 2 (nb x nb) and
     // e'(W_k r); per lane the order in force, the covariance of the
     // coefficients and the tests' DOF and scales (by condition).
-    std::vector<float> dhead_, dtap_, cross_, test_dof_, test_scale_;
+    std::vector<float> dhead_, dtap_, cross_, test_dof_, test_scale_, zero_beta_, scratch_u_;
     std::vector<double> dfactor_, products_, rho_cov_, z_, kak_, q_, kr_work_;
     std::vector<LaneFilter> dfilter_;
     bool rho_known_[kLanes];
