@@ -191,7 +191,8 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan), plan_id_(plan.id
         kr_work_.resize((p + 2) * most_rows * most_rows + p);
         test_dof_.resize(static_cast<std::size_t>(plan.nconditions) * kLanes);
         test_scale_.resize(test_dof_.size());
-        if (p > static_cast<std::size_t>(kMaxLaneOrder)) zero_beta_.assign(nb * kLanes, 0.0f), scratch_u_.resize(nt * kLanes);
+        if (p > static_cast<std::size_t>(kMaxLaneOrder))
+            zero_beta_.assign(nb * kLanes, 0.0f), scratch_u_.resize(nt * kLanes);
     }
     std::size_t values = 0, rows = 0, most = 1;
     for (int q : plan.rows) {
@@ -269,11 +270,13 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
         for (int m = 0; m < p; ++m) {
             const double *D = dL + static_cast<std::size_t>(m) * (p + 1) * (p + 1);
             const auto dtap = [&](int i) { return i <= q ? static_cast<float>(D[q * (p + 1) + q - i]) : 0.0f; };
-            float *dt = const_cast<float *>(dfilter_[m].tap), *dh = const_cast<float *>(dfilter_[m].head);
+            float *dt = &dtap_[static_cast<std::size_t>(m) * (p + 1) * kLanes];
+            float *dh = &dhead_[static_cast<std::size_t>(m) * p * (p + 1) / 2 * kLanes];
             for (int i = 0; i <= p; ++i) dt[i * kLanes + l] = dtap(i);
             for (int k = 0; k < p; ++k)
                 for (int j = 0; j <= k; ++j)
-                    dh[(k * (k + 1) / 2 + j) * kLanes + l] = k <= q ? static_cast<float>(D[k * (p + 1) + j]) : dtap(k - j);
+                    dh[(k * (k + 1) / 2 + j) * kLanes + l] =
+                        k <= q ? static_cast<float>(D[k * (p + 1) + j]) : dtap(k - j);
         }
         rho_known_[l] = q > 0 && GLM_autocorrelation_covariance(q, coefficients[l], plan_.ninclude,
                                                                 &rho_cov_[static_cast<std::size_t>(l) * p * p]);
@@ -334,10 +337,11 @@ void TileFitter::correct_tests(const LaneFilter &filter, const float *u, const f
         double *Z = z_.data() + first_row * nb * kLanes;
         first_row += rows;
         const float *K = plan_.contrast[c].data();
-        for (int r = 0; r < rows; ++r) lanes_solve(nb, factor_.data(), Z + static_cast<std::size_t>(r) * nb * kLanes, true, false);
+        const std::size_t row = static_cast<std::size_t>(nb) * kLanes;
+        for (int r = 0; r < rows; ++r) lanes_solve(nb, factor_.data(), Z + r * row, true, false);
         for (int r = 0; r < rows; ++r)
             for (int s = r; s < rows; ++s) {
-                const double *zr = Z + static_cast<std::size_t>(r) * nb * kLanes, *zs = Z + static_cast<std::size_t>(s) * nb * kLanes;
+                const double *zr = Z + r * row, *zs = Z + s * row;
                 for (int l = 0; l < kLanes; ++l) {
                     double sum = 0.0;
                     for (int b = 0; b < nb; ++b) sum += K[static_cast<std::size_t>(r) * nb + b] * zs[b * kLanes + l];
@@ -358,8 +362,8 @@ void TileFitter::correct_tests(const LaneFilter &filter, const float *u, const f
             const int q = order[l];
             double *d = kr_work_.data() + (p + 2) * rr;
             for (int k = 0; k < q; ++k) d[k] = 2.0 * cross_[static_cast<std::size_t>(k) * kLanes + l] / squares[l];
-            GLM_corrected_test_dof(rows, q, &kak_[l * rr], &q_[l * p * rr], d, &rho_cov_[static_cast<std::size_t>(l) * p * p],
-                                   dof[l], kr_work_.data(), &m, &lambda);
+            GLM_corrected_test_dof(rows, q, &kak_[l * rr], &q_[l * p * rr], d,
+                                   &rho_cov_[static_cast<std::size_t>(l) * p * p], dof[l], kr_work_.data(), &m, &lambda);
         }
     }
 }
