@@ -53,10 +53,14 @@ const BetaTerms &beta_terms(double a, double b) {
     e.b = b;
     // lgamma_r: lgamma itself sets the process-wide signgam, which threads
     // computing p-values at the same time would race on.
+    // b (half the rows of a test) rarely changes when a does: its log-gamma
+    // is kept as well.
+    thread_local double last_b = -1.0, last_log_b = 0.0;
     int sign;
+    if (b != last_b) last_b = b, last_log_b = lgamma_r(b, &sign);
     e.log_sum = lgamma_r(a + b, &sign);
     e.log_a = lgamma_r(a, &sign);
-    e.log_b = lgamma_r(b, &sign);
+    e.log_b = last_log_b;
     // The ratio from the log-gammas (a and b are positive): the same to
     // rounding as from the gamma functions at a fraction of the cost, which
     // counts where every series has degrees of freedom of its own (AR).

@@ -383,17 +383,24 @@ LANE_KERNEL void lanes_whiten_gram(int nt, const LaneFilter &filter, const float
     store(largest, big);
 }
 
-LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
-                                        std::int64_t pitch, const int *include, const float *beta, float *u,
-                                        float *squares, int count, const LaneFilter *others, float *cross) {
+namespace {
+
+// The sweep of lanes_whitened_squares; P > 0 fixes the filter's order at
+// compile time (the lagged sums then stay in registers), P = 0 takes it from
+// the filter.
+template <int P>
+[[gnu::always_inline]] inline void whitened_squares_sweep(int nb, int nt, const LaneFilter &filter, const float *X,
+                                                          const float *y, std::int64_t pitch, const int *include,
+                                                          const float *beta, float *u, float *squares, int count,
+                                                          const LaneFilter *others, float *cross) {
     // The products with B_k u: on the rows that take the taps through the
     // lagged sums of (W u)[t] u[t - i], i = 0 ... p, which serve every B_k
     // (when p allows); on the others row by row.
-    const int p = filter.p;
+    const int p = P > 0 ? P : filter.p;
     const bool lagged = count > 0 && p <= kMaxLaneOrder;
-    Lanes sq{}, sums[kMaxLaneOrder], lag[kMaxLaneOrder + 1];
+    Lanes sq{}, sums[kMaxLaneOrder], lag[P > 0 ? P + 1 : kMaxLaneOrder + 1];
     for (int k = 0; k < count; ++k) sums[k] = Lanes{};
-    for (int i = 0; i <= p && lagged; ++i) lag[i] = Lanes{};
+    for (int i = 0; i <= p && i <= kMaxLaneOrder; ++i) lag[i] = Lanes{};
     int block = 0;
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
@@ -417,6 +424,19 @@ LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter
         for (int i = 0; i <= p && lagged; ++i) sums[k] += load(others[k].tap + i * kLanes) * lag[i];
         store(cross + k * kLanes, sums[k]);
     }
+}
+
+}  // namespace
+
+LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
+                                        std::int64_t pitch, const int *include, const float *beta, float *u,
+                                        float *squares, int count, const LaneFilter *others, float *cross) {
+    if (count > 0 && filter.p == 1)
+        whitened_squares_sweep<1>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
+    else if (count > 0 && filter.p == 2)
+        whitened_squares_sweep<2>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
+    else
+        whitened_squares_sweep<0>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
 }
 
 LANE_KERNEL void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,
@@ -537,17 +557,35 @@ LANE_KERNEL void lanes_lagged_products(int n, const LaneFilter &a, const LaneFil
                                        const float *X, double *N) {
     const int p = a.p;
     const std::size_t square = static_cast<std::size_t>(n) * n;
-    for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
-    const double *S = symmetric;
-    for (int i = 0; i <= p; ++i)
-        for (int j = i; j <= p; ++j, S += square) {
-            const LanesD ai = widen(load(a.tap + i * kLanes)), bj = widen(load(b.tap + j * kLanes));
-            const LanesD c = i == j ? ai * bj
-                                    : 0.5 * (ai * bj + widen(load(b.tap + i * kLanes)) * widen(load(a.tap + j * kLanes)));
-            for (int r = 0; r < n; ++r)
-                for (int s = 0; s <= r; ++s)
-                    store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + S[r * n + s] * c);
-        }
+    const auto coefficient = [&](int i, int j) {
+        const LanesD ai = widen(load(a.tap + i * kLanes)), bj = widen(load(b.tap + j * kLanes));
+        return i == j ? ai * bj : 0.5 * (ai * bj + widen(load(b.tap + i * kLanes)) * widen(load(a.tap + j * kLanes)));
+    };
+    constexpr int kMostPairs = (kMaxLaneOrder + 1) * (kMaxLaneOrder + 2) / 2;
+    if (p <= kMaxLaneOrder) {
+        // Every element once, its pairs' terms summed in registers.
+        LanesD c[kMostPairs];
+        const int pairs = (p + 1) * (p + 2) / 2;
+        for (int i = 0, k = 0; i <= p; ++i)
+            for (int j = i; j <= p; ++j) c[k++] = coefficient(i, j);
+        for (int r = 0; r < n; ++r)
+            for (int s = 0; s <= r; ++s) {
+                LanesD sum = splat(0.0);
+                const double *S = symmetric + r * n + s;
+                for (int k = 0; k < pairs; ++k) sum += S[k * square] * c[k];
+                store(N + (r * n + s) * kLanes, sum);
+            }
+    } else {
+        for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
+        const double *S = symmetric;
+        for (int i = 0; i <= p; ++i)
+            for (int j = i; j <= p; ++j, S += square) {
+                const LanesD c = coefficient(i, j);
+                for (int r = 0; r < n; ++r)
+                    for (int s = 0; s <= r; ++s)
+                        store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + S[r * n + s] * c);
+            }
+    }
     LanesD h[kMaxLaneBasis], g[kMaxLaneBasis];
     const bool same = &a == &b;
     for (int k = 0; k < a.nblocks; ++k) {
