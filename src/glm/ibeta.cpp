@@ -36,8 +36,8 @@ inline void rescale(double pk, double qk, double &pkm1, double &pkm2, double &qk
 }
 
 // 1 / B(a, b) = Gamma(a + b) / (Gamma(a) Gamma(b)) and the log-gammas: the
-// tests of an analysis ask for few (a, b) pairs (their degrees of freedom),
-// so the last pairs of each thread are kept.
+// tests of most analyses ask for few (a, b) pairs (their degrees of
+// freedom), so the last pairs of each thread are kept.
 struct BetaTerms {
     double a = -1.0, b = -1.0, inverse = 0.0, log_sum = 0.0, log_a = 0.0, log_b = 0.0;
 };
@@ -51,13 +51,20 @@ const BetaTerms &beta_terms(double a, double b) {
     beta_next = (beta_next + 1) % 4;
     e.a = a;
     e.b = b;
-    e.inverse = a + b < kMaxGammaArgument ? std::tgamma(a + b) / (std::tgamma(a) * std::tgamma(b)) : 0.0;
     // lgamma_r: lgamma itself sets the process-wide signgam, which threads
     // computing p-values at the same time would race on.
+    // b (half the rows of a test) rarely changes when a does: its log-gamma
+    // is kept as well.
+    thread_local double last_b = -1.0, last_log_b = 0.0;
     int sign;
+    if (b != last_b) last_b = b, last_log_b = lgamma_r(b, &sign);
     e.log_sum = lgamma_r(a + b, &sign);
     e.log_a = lgamma_r(a, &sign);
-    e.log_b = lgamma_r(b, &sign);
+    e.log_b = last_log_b;
+    // The ratio from the log-gammas (a and b are positive): the same to
+    // rounding as from the gamma functions at a fraction of the cost, which
+    // counts where every series has degrees of freedom of its own (AR).
+    e.inverse = a + b < kMaxGammaArgument ? std::exp(e.log_sum - e.log_a - e.log_b) : 0.0;
     return e;
 }
 
@@ -151,7 +158,10 @@ double ibeta(double a, double b, double x) {
     }
     if (x == 0.0) return 0.0;
     if (x == 1.0) return 1.0;
-    if (b * x <= 1.0 && x <= 0.95) return pseries(a, b, x);
+    // The power series converges like x^n: up to x = 0.5 it is quick; above,
+    // where it would take hundreds of terms (a t test with few degrees of
+    // freedom), the continued fractions below converge faster.
+    if (b * x <= 1.0 && x <= 0.5) return pseries(a, b, x);
 
     // Work on the side of the mean where the expansions converge.
     bool swapped = false;

@@ -383,10 +383,24 @@ LANE_KERNEL void lanes_whiten_gram(int nt, const LaneFilter &filter, const float
     store(largest, big);
 }
 
-LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
-                                        std::int64_t pitch, const int *include, const float *beta, float *u,
-                                        float *squares) {
-    Lanes sq{};
+namespace {
+
+// The sweep of lanes_whitened_squares; P > 0 fixes the filter's order at
+// compile time (the lagged sums then stay in registers), P = 0 takes it from
+// the filter.
+template <int P>
+[[gnu::always_inline]] inline void whitened_squares_sweep(int nb, int nt, const LaneFilter &filter, const float *X,
+                                                          const float *y, std::int64_t pitch, const int *include,
+                                                          const float *beta, float *u, float *squares, int count,
+                                                          const LaneFilter *others, float *cross) {
+    // The products with B_k u: on the rows that take the taps through the
+    // lagged sums of (W u)[t] u[t - i], i = 0 ... p, which serve every B_k
+    // (when p allows); on the others row by row.
+    const int p = P > 0 ? P : filter.p;
+    const bool lagged = count > 0 && p <= kMaxLaneOrder;
+    Lanes sq{}, sums[kMaxLaneOrder], lag[P > 0 ? P + 1 : kMaxLaneOrder + 1];
+    for (int k = 0; k < count; ++k) sums[k] = Lanes{};
+    for (int i = 0; i <= p && i <= kMaxLaneOrder; ++i) lag[i] = Lanes{};
     int block = 0;
     for (int t = 0; t < nt; ++t) {
         const float *xt = X + static_cast<std::int64_t>(t) * nb;
@@ -394,12 +408,35 @@ LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter
         for (int b = 0; b < nb; ++b) s += xt[b] * load(beta + b * kLanes);
         store(u + t * kLanes, static_cast<float>(include[t]) * load(y + t * pitch) - s);
         if (block < filter.nblocks && t >= filter.blocks[2 * block]) {
-            const Lanes r = whitened_row(filter, t, filter.blocks[2 * block], u, kLanes);
+            const int s0 = filter.blocks[2 * block];
+            const Lanes r = whitened_row(filter, t, s0, u, kLanes);
             sq += r * r;
+            if (lagged && t - s0 >= p) {
+                for (int i = 0; i <= p; ++i) lag[i] += r * load(u + (t - i) * kLanes);
+            } else {
+                for (int k = 0; k < count; ++k) sums[k] += r * whitened_row(others[k], t, s0, u, kLanes);
+            }
             if (t == filter.blocks[2 * block + 1]) ++block;
         }
     }
     store(squares, sq);
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i <= p && lagged; ++i) sums[k] += load(others[k].tap + i * kLanes) * lag[i];
+        store(cross + k * kLanes, sums[k]);
+    }
+}
+
+}  // namespace
+
+LANE_KERNEL void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
+                                        std::int64_t pitch, const int *include, const float *beta, float *u,
+                                        float *squares, int count, const LaneFilter *others, float *cross) {
+    if (count > 0 && filter.p == 1)
+        whitened_squares_sweep<1>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
+    else if (count > 0 && filter.p == 2)
+        whitened_squares_sweep<2>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
+    else
+        whitened_squares_sweep<0>(nb, nt, filter, X, y, pitch, include, beta, u, squares, count, others, cross);
 }
 
 LANE_KERNEL void lanes_autocorrelations(int p, int higher, const double *mixing, const double *factors, const double *a,
@@ -488,8 +525,8 @@ LANE_KERNEL unsigned lanes_cholesky(int n, double *A, const char *skip) {
     return ~lanes_of(good) & ((1u << kLanes) - 1u);
 }
 
-LANE_KERNEL void lanes_solve(int n, const double *L, double *x, bool upper) {
-    for (int i = 0; i < n; ++i) {
+LANE_KERNEL void lanes_solve(int n, const double *L, double *x, bool upper, bool lower) {
+    for (int i = 0; i < n && lower; ++i) {
         LanesD s = load(x + i * kLanes);
         for (int k = 0; k < i; ++k) s -= load(L + (i * n + k) * kLanes) * load(x + k * kLanes);
         store(x + i * kLanes, s / load(L + (i * n + i) * kLanes));
@@ -516,30 +553,56 @@ LANE_KERNEL void lanes_quadratic(int n, const double *x, const double *M, const 
     store(out, sum);
 }
 
-LANE_KERNEL void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N) {
-    const int p = filter.p;
+LANE_KERNEL void lanes_lagged_products(int n, const LaneFilter &a, const LaneFilter &b, const double *symmetric,
+                                       const float *X, double *N) {
+    const int p = a.p;
     const std::size_t square = static_cast<std::size_t>(n) * n;
-    for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
-    for (int i = 0; i <= p; ++i)
-        for (int j = 0; j <= p; ++j) {
-            const LanesD c = widen(load(filter.tap + i * kLanes)) * widen(load(filter.tap + j * kLanes));
-            const double *C = lagged + static_cast<std::size_t>(i * (p + 1) + j) * square;
-            for (int a = 0; a < n; ++a)
-                for (int b = 0; b <= a; ++b)
-                    store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + C[a * n + b] * c);
-        }
-    LanesD h[kMaxLaneBasis];
-    for (int k = 0; k < filter.nblocks; ++k) {
-        const int s0 = filter.blocks[2 * k], length = filter.blocks[2 * k + 1] - s0 + 1;
-        for (int row = 0; row < p && row < length; ++row) {
-            for (int b = 0; b < n; ++b) h[b] = splat(0.0);
-            for (int j = 0; j <= row; ++j) {
-                const LanesD c = widen(load(filter.head + (row * (row + 1) / 2 + j) * kLanes));
-                const float *x = X + static_cast<std::size_t>(s0 + j) * n;
-                for (int b = 0; b < n; ++b) h[b] += static_cast<double>(x[b]) * c;
+    const auto coefficient = [&](int i, int j) {
+        const LanesD ai = widen(load(a.tap + i * kLanes)), bj = widen(load(b.tap + j * kLanes));
+        return i == j ? ai * bj : 0.5 * (ai * bj + widen(load(b.tap + i * kLanes)) * widen(load(a.tap + j * kLanes)));
+    };
+    constexpr int kMostPairs = (kMaxLaneOrder + 1) * (kMaxLaneOrder + 2) / 2;
+    if (p <= kMaxLaneOrder) {
+        // Every element once, its pairs' terms summed in registers.
+        LanesD c[kMostPairs];
+        const int pairs = (p + 1) * (p + 2) / 2;
+        for (int i = 0, k = 0; i <= p; ++i)
+            for (int j = i; j <= p; ++j) c[k++] = coefficient(i, j);
+        for (int r = 0; r < n; ++r)
+            for (int s = 0; s <= r; ++s) {
+                LanesD sum = splat(0.0);
+                const double *S = symmetric + r * n + s;
+                for (int k = 0; k < pairs; ++k) sum += S[k * square] * c[k];
+                store(N + (r * n + s) * kLanes, sum);
             }
-            for (int a = 0; a < n; ++a)
-                for (int b = 0; b <= a; ++b) store(N + (a * n + b) * kLanes, load(N + (a * n + b) * kLanes) + h[a] * h[b]);
+    } else {
+        for (std::size_t e = 0; e < square; ++e) store(N + e * kLanes, splat(0.0));
+        const double *S = symmetric;
+        for (int i = 0; i <= p; ++i)
+            for (int j = i; j <= p; ++j, S += square) {
+                const LanesD c = coefficient(i, j);
+                for (int r = 0; r < n; ++r)
+                    for (int s = 0; s <= r; ++s)
+                        store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + S[r * n + s] * c);
+            }
+    }
+    LanesD h[kMaxLaneBasis], g[kMaxLaneBasis];
+    const bool same = &a == &b;
+    for (int k = 0; k < a.nblocks; ++k) {
+        const int s0 = a.blocks[2 * k], length = a.blocks[2 * k + 1] - s0 + 1;
+        for (int row = 0; row < p && row < length; ++row) {
+            for (int c = 0; c < n; ++c) h[c] = g[c] = splat(0.0);
+            for (int j = 0; j <= row; ++j) {
+                const LanesD ca = widen(load(a.head + (row * (row + 1) / 2 + j) * kLanes));
+                const LanesD cb = widen(load(b.head + (row * (row + 1) / 2 + j) * kLanes));
+                const float *x = X + static_cast<std::size_t>(s0 + j) * n;
+                for (int c = 0; c < n; ++c) h[c] += static_cast<double>(x[c]) * ca, g[c] += static_cast<double>(x[c]) * cb;
+            }
+            for (int r = 0; r < n; ++r)
+                for (int s = 0; s <= r; ++s) {
+                    const LanesD v = same ? h[r] * h[s] : 0.5 * (h[r] * g[s] + g[r] * h[s]);
+                    store(N + (r * n + s) * kLanes, load(N + (r * n + s) * kLanes) + v);
+                }
         }
     }
 }

@@ -88,9 +88,12 @@ struct LaneFilter {
 void lanes_whiten_gram(int nt, const LaneFilter &filter, const float *y, std::int64_t pitch, float *z,
                        float *largest);
 // Sums of squares of W u, u = include y - X beta (kept in u, nt x kLanes), in
-// one sweep.
+// one sweep; with count > 0 (at most kMaxLaneOrder) also
+// cross[k][l] = sum over t of (W u)[t][l] (B_k u)[t][l] for the whitenings
+// B_k of the same structure (others).
 void lanes_whitened_squares(int nb, int nt, const LaneFilter &filter, const float *X, const float *y,
-                            std::int64_t pitch, const int *include, const float *beta, float *u, float *squares);
+                            std::int64_t pitch, const int *include, const float *beta, float *u, float *squares,
+                            int count = 0, const LaneFilter *others = nullptr, float *cross = nullptr);
 
 // Eight voxels' AR estimates from their residual autocovariances a[k][l]
 // (k = 0 ... p, double): the bias reduction with the inverse bias-reduction
@@ -107,11 +110,16 @@ void lanes_autocorrelations(int p, int higher, const double *mixing, const doubl
 // columns marked in skip become those of the identity. Returns the lanes
 // (bit l) whose matrix is not positive definite.
 unsigned lanes_cholesky(int n, double *A, const char *skip);
-// x := L^-1 x, then with upper also x := L'^-1 x.
-void lanes_solve(int n, const double *L, double *x, bool upper);
+// x := L^-1 x (unless lower is false), then with upper also x := L'^-1 x.
+void lanes_solve(int n, const double *L, double *x, bool upper, bool lower = true);
 // out[l] = x' M y (M may be null: x' y).
 void lanes_quadratic(int n, const double *x, const double *M, const double *y, double *out);
-// Normal matrix of the whitened design, lower triangle: the lagged
-// cross-products lagged ((p+1)^2 blocks of n x n, over the rows that take the
-// taps) combined with the lanes' taps, plus the rows at block positions < p.
-void lanes_lagged_normal(int n, const LaneFilter &filter, const double *lagged, const float *X, double *N);
+// Symmetrised cross-products of two whitenings A and B of the design X
+// (same order, blocks and lanes), lower triangle:
+// N = ((AX)'(BX) + (BX)'(AX)) / 2, from the symmetric lagged cross-products
+// symmetric (blocks of n x n for the lag pairs i <= j, i = 0 ... p in turn:
+// sum of X[t-i] X[t-j]' + X[t-j] X[t-i]' over the rows that take the taps,
+// once for i = j) combined with the lanes' taps, plus the rows at block
+// positions < p. With &a == &b this is the normal matrix (AX)'(AX).
+void lanes_lagged_products(int n, const LaneFilter &a, const LaneFilter &b, const double *symmetric, const float *X,
+                           double *N);

@@ -117,7 +117,7 @@ bool GLM_invert_condition_covariance(int q, float **cov, float **inv) {
 }
 
 void GLM_condition_test(const float *v, int q, float **cov, float **inv, float variance, float dof, int resels,
-                        ConditionTest *result) {
+                        ConditionTest *result, float scale) {
     int k = 0;
     float largest = 0.0f;
     for (int r = 0; r < q; ++r)
@@ -143,13 +143,14 @@ void GLM_condition_test(const float *v, int q, float **cov, float **inv, float v
     // double from F itself; for one row this is the two-sided p of t. The
     // maps' p (float, at least exp(-100)) and z come from this one value.
     const double nu = dof;
-    double x = nu / (nu + static_cast<double>(q) * f);
+    const float tested = scale == 1.0f ? f : f * scale;
+    double x = nu / (nu + static_cast<double>(q) * tested);
     if (!(x >= 0.0 && x <= 1.0)) x = 1.0;
     result->tail = ibeta(nu / 2.0, q / 2.0, x);
     float prob = static_cast<float>(result->tail);
     const float floor_value = static_cast<float>(std::exp(-100.0));
     if (prob < floor_value) prob = floor_value;
-    result->p_corrected = corrected_p(f, dof, resels, prob);
+    result->p_corrected = corrected_p(tested, dof, resels, prob);
     result->p = prob;
 }
 

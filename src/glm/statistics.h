@@ -20,8 +20,11 @@ struct ConditionTest {
     float F, t, p, p_corrected, effect, standard_error;
     double tail;  // the upper tail probability of F (not floored)
 };
+// With a scale other than 1 (the AR correction of whitened fits), p and the
+// corrected p come from scale F with (q, dof) degrees of freedom; F and t
+// stay those of the fit.
 void GLM_condition_test(const float *v, int q, float **cov, float **inv, float variance, float dof, int resels,
-                        ConditionTest *result);
+                        ConditionTest *result, float scale = 1.0f);
 // The test of condition c of the last fit of this thread's fit context with
 // the given variance (neutral results for a zero variance or a singular
 // fit). Returns 1 after a message for a condition out of range or n other

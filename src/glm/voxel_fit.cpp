@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "glm/ar_correction.h"
 #include "glm/ar_model.h"
 #include "glm/fit.h"
 #include "glm/fit_context.h"
@@ -82,19 +83,23 @@ void make_voxel_fit_plan(VoxelFitPlan &plan, bool whitened) {
 
     const std::size_t square = static_cast<std::size_t>(nb) * nb;
     if (plan.kind == VoxelFitKind::Whitened) {
-        // Lagged cross-products over the rows that take the filter's taps:
-        // the rows at position p or later of their block.
-        plan.lagged.assign(static_cast<std::size_t>(p + 1) * (p + 1) * square, 0.0);
+        // Lagged cross-products over the rows that take the filter's taps
+        // (the rows at position p or later of their block), for the lag pairs
+        // i <= j, symmetrised: X[t-i] X[t-j]' + X[t-j] X[t-i]' (once for i = j).
+        plan.lagged.assign(static_cast<std::size_t>(p + 1) * (p + 2) / 2 * square, 0.0);
         for (std::size_t k = 0; k < plan.blocks.size(); k += 2)
-            for (int t = plan.blocks[k] + p; t <= plan.blocks[k + 1]; ++t)
+            for (int t = plan.blocks[k] + p; t <= plan.blocks[k + 1]; ++t) {
+                double *C = plan.lagged.data();
                 for (int i = 0; i <= p; ++i)
-                    for (int j = 0; j <= p; ++j) {
-                        double *C = &plan.lagged[static_cast<std::size_t>(i * (p + 1) + j) * square];
+                    for (int j = i; j <= p; ++j, C += square) {
                         const float *xi = &plan.X[static_cast<std::size_t>(t - i) * nb];
                         const float *xj = &plan.X[static_cast<std::size_t>(t - j) * nb];
                         for (int a = 0; a < nb; ++a)
-                            for (int b = 0; b < nb; ++b) C[a * nb + b] += static_cast<double>(xi[a]) * xj[b];
+                            for (int b = 0; b < nb; ++b)
+                                C[a * nb + b] += static_cast<double>(xi[a]) * xj[b] +
+                                                 (i == j ? 0.0 : static_cast<double>(xj[a]) * xi[b]);
                     }
+            }
     }
     if (plan.kind == VoxelFitKind::Reweighted) {
         // Products of columns that are never both non-zero (the baselines of
@@ -164,6 +169,31 @@ TileFitter::TileFitter(const VoxelFitPlan &plan) : plan_(plan), plan_id_(plan.id
     head_.resize((p * (p + 1) / 2 + 1) * kLanes);
     tap_.resize((p + 1) * kLanes);
     coefficient_factor_.resize((p + 1) * (p + 1));
+    if (plan.kind == VoxelFitKind::Whitened) {
+        const std::size_t head = p * (p + 1) / 2 * kLanes;
+        dhead_.resize(p * head + 1);
+        dtap_.resize(p * (p + 1) * kLanes);
+        dfilter_.resize(p);
+        for (std::size_t k = 0; k < p; ++k)
+            dfilter_[k] = LaneFilter{static_cast<int>(p), plan.blocks.data(), static_cast<int>(plan.blocks.size() / 2),
+                                     dhead_.data() + k * head, dtap_.data() + k * (p + 1) * kLanes};
+        dfactor_.resize(p * (p + 1) * (p + 1));
+        cross_.resize(p * kLanes);
+        products_.resize(p * nb * nb * kLanes);
+        rho_cov_.resize(p * p * kLanes);
+        std::size_t most_rows = 1;
+        for (int q : plan.rows) most_rows = static_cast<std::size_t>(q) > most_rows ? q : most_rows;
+        std::size_t all_rows = 0;
+        for (int q : plan.rows) all_rows += q;
+        z_.resize(all_rows * nb * kLanes + 1);
+        kak_.resize(most_rows * most_rows * kLanes);
+        q_.resize(p * most_rows * most_rows * kLanes);
+        kr_work_.resize((p + 2) * most_rows * most_rows + p);
+        test_dof_.resize(static_cast<std::size_t>(plan.nconditions) * kLanes);
+        test_scale_.resize(test_dof_.size());
+        if (p > static_cast<std::size_t>(kMaxLaneOrder))
+            zero_beta_.assign(nb * kLanes, 0.0f), scratch_u_.resize(nt * kLanes);
+    }
     std::size_t values = 0, rows = 0, most = 1;
     for (int q : plan.rows) {
         value_offset_.push_back(values);
@@ -203,6 +233,7 @@ void TileFitter::finish_variance(const float *squares, const float *largest, flo
 void TileFitter::fit(const float *y, std::int64_t pitch, const float *const *coefficients, bool first_only) {
     for (int l = 0; l < kLanes; ++l) singular[l] = false;
     own_covariance_ = false;
+    corrected_ = false;
     if (plan_.kind == VoxelFitKind::Whitened && !first_only)
         fit_whitened(y, pitch, coefficients);
     else
@@ -231,6 +262,24 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
         for (int k = 0; k < p; ++k)
             for (int j = 0; j <= k; ++j)
                 head_[(k * (k + 1) / 2 + j) * kLanes + l] = k <= q ? L[k * (p + 1) + j] : tap(k - j);
+        // The derivative filters with respect to the coefficients 1 ... q
+        // (zero for those beyond the order in force) and the covariance of
+        // the coefficients' estimates.
+        double *dL = dfactor_.data();
+        GLM_whitening_factor_derivatives(p, q, L, dL);
+        for (int m = 0; m < p; ++m) {
+            const double *D = dL + static_cast<std::size_t>(m) * (p + 1) * (p + 1);
+            const auto dtap = [&](int i) { return i <= q ? static_cast<float>(D[q * (p + 1) + q - i]) : 0.0f; };
+            float *dt = &dtap_[static_cast<std::size_t>(m) * (p + 1) * kLanes];
+            float *dh = &dhead_[static_cast<std::size_t>(m) * p * (p + 1) / 2 * kLanes];
+            for (int i = 0; i <= p; ++i) dt[i * kLanes + l] = dtap(i);
+            for (int k = 0; k < p; ++k)
+                for (int j = 0; j <= k; ++j)
+                    dh[(k * (k + 1) / 2 + j) * kLanes + l] =
+                        k <= q ? static_cast<float>(D[k * (p + 1) + j]) : dtap(k - j);
+        }
+        rho_known_[l] = q > 0 && GLM_autocorrelation_covariance(q, coefficients[l], plan_.ninclude,
+                                                                &rho_cov_[static_cast<std::size_t>(l) * p * p]);
     }
     const LaneFilter filter{p, plan_.blocks.data(), static_cast<int>(plan_.blocks.size() / 2), head_.data(),
                             tap_.data()};
@@ -240,21 +289,83 @@ void TileFitter::fit_whitened(const float *y, std::int64_t pitch, const float *c
     // coefficients from its Cholesky factor.
     lanes_whiten_gram(nt, filter, y, pitch, z, largest);
     lanes_project_double(nb, nt, plan_.X.data(), z, rhsd_.data());
-    lanes_lagged_normal(nb, filter, plan_.lagged.data(), plan_.X.data(), factor_.data());
+    lanes_lagged_products(nb, filter, filter, plan_.lagged.data(), plan_.X.data(), factor_.data());
     const unsigned failed = lanes_cholesky(nb, factor_.data(), nullptr);
     lanes_solve(nb, factor_.data(), rhsd_.data(), true);
     for (int l = 0; l < kLanes; ++l) {
         singular[l] = (failed >> l) & 1u;
         for (int b = 0; b < nb; ++b) beta_[b * kLanes + l] = singular[l] ? 0.0f : static_cast<float>(rhsd_[b * kLanes + l]);
     }
-    // Residual sum of squares of the whitened fit: W (y - X beta).
-    lanes_whitened_squares(nb, nt, filter, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, squares);
+    // Residual sum of squares of the whitened fit, W (y - X beta), and the
+    // products with the derivative whitenings of the residual.
+    const int count = p < kMaxLaneOrder ? p : kMaxLaneOrder;
+    lanes_whitened_squares(nb, nt, filter, plan_.X.data(), y, pitch, plan_.include, beta_.data(), u, squares, count,
+                           dfilter_.data(), cross_.data());
     finish_variance(squares, largest, plan_.dof);
     for (int l = 0; l < kLanes; ++l)
         if (singular[l]) variance[l] = 0.0f;
     double factor[kLanes];
     for (int l = 0; l < kLanes; ++l) factor[l] = 1.0;
-    condition_covariances(factor_.data(), nullptr, factor);
+    condition_covariances(factor_.data(), nullptr, factor, nullptr, z_.data());
+    correct_tests(filter, u, squares);
+}
+
+void TileFitter::correct_tests(const LaneFilter &filter, const float *u, const float *squares) {
+    const int nb = plan_.nb, p = plan_.p;
+    const std::size_t square = static_cast<std::size_t>(nb) * nb;
+    corrected_ = true;
+    // e'(W_k r) of derivatives beyond those the squares' sweep took, and the
+    // products P_k / 2 of every derivative filter (both triangles).
+    float ignored[kLanes];
+    for (int k = kMaxLaneOrder; k < p; k += kMaxLaneOrder)
+        lanes_whitened_squares(nb, plan_.nt, filter, plan_.X.data(), u, kLanes, plan_.include, zero_beta_.data(),
+                               scratch_u_.data(), ignored, p - k < kMaxLaneOrder ? p - k : kMaxLaneOrder, &dfilter_[k],
+                               &cross_[static_cast<std::size_t>(k) * kLanes]);
+    for (int k = 0; k < p; ++k) {
+        double *H = &products_[k * square * kLanes];
+        lanes_lagged_products(nb, filter, dfilter_[k], plan_.lagged.data(), plan_.X.data(), H);
+        for (int a = 0; a < nb; ++a)
+            for (int b = a + 1; b < nb; ++b)
+                for (int l = 0; l < kLanes; ++l) H[(a * nb + b) * kLanes + l] = H[(b * nb + a) * kLanes + l];
+    }
+    std::size_t first_row = 0;
+    for (int c = 0; c < plan_.nconditions; ++c) {
+        const int rows = plan_.rows[c];
+        const std::size_t rr = static_cast<std::size_t>(rows) * rows;
+        // Z_r = A K_r' (from the covariances' L^-1 K_r'), K A K' and
+        // K A P_k A K' = 2 Z_r' (P_k / 2) Z_s.
+        double *Z = z_.data() + first_row * nb * kLanes;
+        first_row += rows;
+        const float *K = plan_.contrast[c].data();
+        const std::size_t row = static_cast<std::size_t>(nb) * kLanes;
+        for (int r = 0; r < rows; ++r) lanes_solve(nb, factor_.data(), Z + r * row, true, false);
+        for (int r = 0; r < rows; ++r)
+            for (int s = r; s < rows; ++s) {
+                const double *zr = Z + r * row, *zs = Z + s * row;
+                for (int l = 0; l < kLanes; ++l) {
+                    double sum = 0.0;
+                    for (int b = 0; b < nb; ++b) sum += K[static_cast<std::size_t>(r) * nb + b] * zs[b * kLanes + l];
+                    kak_[l * rr + r * rows + s] = kak_[l * rr + s * rows + r] = sum;
+                }
+                for (int k = 0; k < p; ++k) {
+                    double out[kLanes];
+                    lanes_quadratic(nb, zr, &products_[k * square * kLanes], zs, out);
+                    for (int l = 0; l < kLanes; ++l)
+                        q_[(l * p + k) * rr + r * rows + s] = q_[(l * p + k) * rr + s * rows + r] = 2.0 * out[l];
+                }
+            }
+        for (int l = 0; l < kLanes; ++l) {
+            float &m = test_dof_[static_cast<std::size_t>(c) * kLanes + l];
+            float &lambda = test_scale_[static_cast<std::size_t>(c) * kLanes + l];
+            m = dof[l], lambda = 1.0f;
+            if (singular[l] || variance[l] == 0.0f || !rho_known_[l]) continue;
+            const int q = order[l];
+            double *d = kr_work_.data() + (p + 2) * rr;
+            for (int k = 0; k < q; ++k) d[k] = 2.0 * cross_[static_cast<std::size_t>(k) * kLanes + l] / squares[l];
+            GLM_corrected_test_dof(rows, q, &kak_[l * rr], &q_[l * p * rr], d,
+                                   &rho_cov_[static_cast<std::size_t>(l) * p * p], dof[l], kr_work_.data(), &m, &lambda);
+        }
+    }
 }
 
 void TileFitter::gather(const float *base, std::int64_t pitch, const int *columns, const int *lanes, int count,
@@ -442,7 +553,7 @@ void TileFitter::fit_batch(const float *base, std::int64_t pitch, const int *col
 }
 
 void TileFitter::condition_covariances(const double *L, const double *middle, const double *factor,
-                                       const double *only_where_zero) {
+                                       const double *only_where_zero, double *keep) {
     // Covariance K A K' (A = (L L')^-1) of every condition, or with a middle
     // matrix M the sandwich factor K A M A K', for every lane (lanes whose
     // only_where_zero entry is not 0 are left as they are).
@@ -456,6 +567,10 @@ void TileFitter::condition_covariances(const double *L, const double *middle, co
             for (int b = 0; b < nb; ++b)
                 for (int l = 0; l < kLanes; ++l) z[b * kLanes + l] = plan_.contrast[c][static_cast<std::size_t>(r) * nb + b];
             lanes_solve(nb, L, z, middle != nullptr);
+        }
+        if (keep) {  // L^-1 K' of every condition, one after the other
+            std::copy(Z, Z + static_cast<std::size_t>(q) * nb * kLanes, keep);
+            keep += static_cast<std::size_t>(q) * nb * kLanes;
         }
         const float scale = GLM_condition_variance_scale(c);
         for (int r = 0; r < q; ++r)
@@ -509,5 +624,7 @@ void TileFitter::test(int c, int l, int resels, ConditionTest *out) const {
         cr = shared_rows_.data();
         ir = shared_rows_.data() + q;
     }
-    GLM_condition_test(v, q, const_cast<float **>(cr), const_cast<float **>(ir), variance[l], dof[l], resels, out);
+    const std::size_t at = static_cast<std::size_t>(c) * kLanes + l;
+    GLM_condition_test(v, q, const_cast<float **>(cr), const_cast<float **>(ir), variance[l],
+                       corrected_ ? test_dof_[at] : dof[l], resels, out, corrected_ ? test_scale_[at] : 1.0f);
 }

@@ -12,7 +12,9 @@
 //    change of the coefficients from the residuals, which keeps the large
 //    baseline out of the single-precision sums.
 // The results agree with those of the single-series fit (fit.h) to float
-// rounding. Other analyses (fPET, iWLS with AR, AR with the before-fit
+// rounding. The tests of whitened fits take degrees of freedom that allow
+// for the estimated AR coefficients (ar_correction.h), per voxel and
+// condition; the derivative terms come from the same lagged cross-products. Other analyses (fPET, iWLS with AR, AR with the before-fit
 // filter) are fitted one voxel at a time in the thread's fit context.
 #pragma once
 
@@ -37,7 +39,7 @@ struct VoxelFitPlan {
     std::vector<float> P;             // pseudo-inverse of the unit-weight fit, nb x nt
     std::vector<float> leverage;      // of the unit-weight fit, nt
     std::vector<char> dropped;        // columns the before-fit filter removed (all zero), nb
-    std::vector<double> lagged;       // (p+1)^2 blocks of nb x nb (Whitened)
+    std::vector<double> lagged;       // (p+1)(p+2)/2 symmetric blocks of nb x nb (Whitened)
     std::vector<double> normal;       // X'X, nb x nb (Reweighted)
     // Reweighted: per time point the products X[t][i] X[t][j] (i <= j, the
     // first `segment` columns, padded) and X[t] (padded), stride columns.
@@ -96,13 +98,23 @@ private:
                 float *out) const;
     void finish_variance(const float *squares, const float *largest, float degrees);
     void condition_covariances(const double *L, const double *middle, const double *factor,
-                               const double *only_where_zero = nullptr);
+                               const double *only_where_zero = nullptr, double *keep = nullptr);
+    void correct_tests(const LaneFilter &filter, const float *u, const float *squares);
 
     const VoxelFitPlan &plan_;
     unsigned plan_id_;
     std::vector<float> beta_, r_, w_, work_, N_, rhs_, largest_;
     std::vector<double> betad_, normal_, factor_, rhsd_, solve_;
     std::vector<float> head_, tap_, coefficient_factor_;
+    // The AR correction of whitened fits: per coefficient k the derivative
+    // filter (head and taps), the derivative products P_k / 2 (nb x nb) and
+    // e'(W_k r); per lane the order in force, the covariance of the
+    // coefficients and the tests' DOF and scales (by condition).
+    std::vector<float> dhead_, dtap_, cross_, test_dof_, test_scale_, zero_beta_, scratch_u_;
+    std::vector<double> dfactor_, products_, rho_cov_, z_, kak_, q_, kr_work_;
+    std::vector<LaneFilter> dfilter_;
+    bool rho_known_[kLanes];
+    bool corrected_ = false;
     // Per lane and condition: covariance and inverse (q x q) when they are
     // the lane's own, with row pointers.
     std::vector<float> cov_, inv_;

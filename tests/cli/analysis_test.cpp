@@ -255,11 +255,73 @@ sys.exit(1 if bad.any() else 0)
     EXPECT_EQ(check.status, 0) << check.output;
 }
 
+// The p maps of AR fits take the degrees of freedom (one row) or the F scale
+// and DOF (Kenward-Roger, two rows) that allow for the estimated AR
+// coefficients: here from a dense GLS fit restarted on each block of included
+// points, derivatives of its covariance by central differences and Bartlett's
+// covariance of the autocorrelation estimates.
+TEST(Analysis, ArTestsAllowForTheEstimatedCoefficients) {
+    for (const char *order : {"AR 1", "AR 2"}) {
+        TempDir d;
+        ASSERT_EQ(0, make_dataset(d.path(), std::string("--nx 3 --ny 2 --nz 1 --volumes 60 --exclude 20-22 --ar 0.4 "
+                                                        "--control-extra '") + order + "'"));
+        ASSERT_EQ(run_fmriglm("control.txt -v", d.path()).status, 0);
+        const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' '" + d.write("check.py", R"PY(
+import sys, numpy as np, nibabel as nib
+from scipy import stats
+from scipy.linalg import toeplitz
+d = sys.argv[1]
+Y = np.concatenate([np.asarray(nib.load(f"{d}/run{r}.nii").dataobj, float).reshape(-1, 60, order="F") for r in (1, 2)], 1)
+X = np.loadtxt(f"{d}/basis.dat", skiprows=1)[:, 1:]
+rho = np.asarray(nib.load(f"{d}/AR.nii").dataobj, float).reshape(len(Y), -1, order="F")
+T, nb = X.shape
+inc = np.ones(T, bool); inc[[20, 21, 22, 80, 81, 82]] = False
+dof = inc.sum() - nb
+idx = np.flatnonzero(inc); blocks = np.split(idx, np.flatnonzero(np.diff(idx) > 1) + 1)
+def acf(r, m):  # autocorrelations 0 .. m-1 of the AR(q) process with rho_1..q = r
+    q = len(r); phi = np.linalg.solve(toeplitz(np.r_[1, r[:-1]]), r); c = list(np.r_[1, r])
+    while len(c) < m: c.append(phi @ c[-1:-q - 1:-1])
+    return np.array(c[:m])
+def fit(r, y):
+    Li = [np.linalg.inv(np.linalg.cholesky(toeplitz(acf(r, len(b))))) for b in blocks]
+    Xw, yw = np.vstack([L @ X[b] for L, b in zip(Li, blocks)]), np.concatenate([L @ y[b] for L, b in zip(Li, blocks)])
+    A = np.linalg.inv(Xw.T @ Xw); beta = A @ Xw.T @ yw
+    return beta, np.sum((yw - Xw @ beta) ** 2) / dof * A
+def bartlett(r, n):
+    c = acf(r, 400); k = np.arange(1, 300)
+    g = [c[k + i] + c[np.abs(k - i)] - 2 * c[i] * c[k] for i in range(1, len(r) + 1)]
+    return np.array([[a @ b for b in g] for a in g]) / n
+worst = 0
+for name, L in {"1": [[1, 0]], "1-2": [[1, -1]], "1,2": [[1, 0], [0, 1]]}.items():
+    L = np.c_[np.array(L, float), np.zeros((len(L), nb - 2))]; l = len(L)
+    P = np.abs(np.asarray(nib.load(f"{d}/P-{name}.nii").dataobj, float).ravel(order="F"))
+    for v in range(len(Y)):
+        r = rho[v]; beta, Phi = fit(r, Y[v]); Wr = bartlett(r, inc.sum())
+        Th = L.T @ np.linalg.inv(L @ Phi @ L.T) @ L
+        M = [Th @ (fit(r + 1e-6 * e, Y[v])[1] - fit(r - 1e-6 * e, Y[v])[1]) / 2e-6 for e in np.eye(len(r))]
+        A1 = 2 * l * l / dof + sum(Wr[i, j] * np.trace(M[i]) * np.trace(M[j]) for i in range(len(r)) for j in range(len(r)))
+        A2 = 2 * l / dof + sum(Wr[i, j] * np.trace(M[i] @ M[j]) for i in range(len(r)) for j in range(len(r)))
+        m, lam = min(dof, 2 / A1), 1.0
+        if l > 1:
+            B, g = (A1 + 6 * A2) / (2 * l), ((l + 1) * A1 - (l + 4) * A2) / ((l + 2) * A2)
+            c1, c2, c3 = np.array([g, l - g, l + 2 - g]) / (3 * l + 2 * (1 - g))
+            E = 1 / (1 - A2 / l); V = 2 / l * (1 + c1 * B) / ((1 - c2 * B) ** 2 * (1 - c3 * B))
+            m = min(dof, 4 + (l + 2) / (l * V / (2 * E * E) - 1)); lam = m / (E * (m - 2))
+        F = beta @ Th @ beta / l
+        expect = -np.log10(stats.f.sf(lam * F, l, m)); worst = max(worst, abs(P[v] - expect) / expect)
+print(worst)
+sys.exit(int(worst > 2e-4))
+)PY") + "' '" + d.path() + "'");
+        EXPECT_EQ(check.status, 0) << order << ": " << check.output;
+    }
+}
+
 // On noise without effect, the share of voxels with p < 0.05 and with p < 0.001
 // lies inside the 99.9 % interval of the binomial distribution around alpha.
 TEST(Analysis, FalsePositiveRatesAreNominal) {
     const char *const cases[][2] = {{"--ar 0 --seed 21", "noise-model OLS"},
                                     {"--ar 0.4 --exclude 20-22 --exclude 70-74 --seed 22", "AR 1"},
+                                    {"--ar 0.4 --volumes 60 --seed 28", "AR 2"},  // liberal if AR estimates were exact
                                     {"--ar 0 --seed 23", "noise-model iWLS"},
                                     {"--ar 0 --outliers 0.05 --seed 26", "noise-model iWLS"},
                                     {"--ar 0 --seed 24", "frequency-filter 0 0.2"},
