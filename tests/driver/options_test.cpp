@@ -5,6 +5,7 @@
 
 #include "driver/globals.h"
 #include "driver/options.h"
+#include "support/cli.h"
 
 namespace {
 
@@ -54,25 +55,14 @@ TEST(Getopt, InvalidWordStopsWithoutAdvancingAndMissingArgumentIsClamped) {
 }
 
 TEST(MemoryRule, BlockSizeIsLoweredOnlyAboveFiveHundredMillion) {
-    testing::internal::CaptureStdout();
-    BLOCK_SIZE = 50000;
-    apply_memory_rule(100);
-    EXPECT_EQ(BLOCK_SIZE, 50000);
-    apply_memory_rule(5000);  // exactly 500 million: kept
-    EXPECT_EQ(BLOCK_SIZE, 50000);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-
-    testing::internal::CaptureStdout();
-    apply_memory_rule(6000);
-    EXPECT_EQ(BLOCK_SIZE, 41666);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Memory allocation reduced: BLOCK_SIZE = 41666\n");
-
-    // 50000 x 30000 x 2 does not fit 32 bits; the estimate must not wrap.
-    testing::internal::CaptureStdout();
-    BLOCK_SIZE = 50000;
-    apply_memory_rule(30000);
-    EXPECT_EQ(BLOCK_SIZE, 8333);
-    testing::internal::GetCapturedStdout();
+    // 5000 points make exactly 500 million: kept; 50000 x 30000 x 2 does not fit 32 bits and must not wrap.
+    const int cases[][2] = {{100, 50000}, {5000, 50000}, {6000, 41666}, {30000, 8333}};
+    for (const auto &c : cases) {
+        BLOCK_SIZE = 50000;
+        const std::string out = stdout_of([&] { apply_memory_rule(c[0]); });
+        EXPECT_EQ(BLOCK_SIZE, c[1]) << c[0];
+        EXPECT_EQ(out, c[1] == 50000 ? "" : "Memory allocation reduced: BLOCK_SIZE = " + std::to_string(c[1]) + "\n");
+    }
 }
 
 }  // namespace
