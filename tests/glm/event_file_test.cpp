@@ -152,6 +152,9 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
                                          "\nOnly a blank line should follow a table, baseline, or interaction "
                                          "event.\n\nExample of definition for baseline '3' events:\n1 baseline 3  # "
                                          "[event identifier] baseline [polynomial order]\n"},
+        {"2\n\n0\n1 2\n", "Event number (0) for event (0) is not allowed on line 3 in file " + p + "\n"},
+        {"2\n\n1\n1 2\n\nI interaction 0 1\n", "One of the interacting events (0, 1) is not allowed\non line 6 in file " +
+                                                 p + "\n"},
         {"2\n\nI interaction a b\n", "For event I, interacting events must be previously defined.\n\nExample of "
                                      "definition for interaction events (product of 2 events):\nI interaction 1 2  "
                                      "# [event identifier] interaction [event1] [event2]\n"},
