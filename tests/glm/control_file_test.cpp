@@ -57,10 +57,12 @@ TEST_F(ControlFile, KeywordsSetTheInputs) {
     EXPECT_EQ(HRF.active + GLM.initialized, 2);
 
     // AR without smoothing and OLS without a parameter reset their numbers.
+    EXPECT_EQ(read("noise-model fPET 3\n", &result), "");
+    EXPECT_EQ(GLM_input.noise_model, NOISE_FPET);
     EXPECT_EQ(read("AR 1\nnoise-model OLS\nconditions 1\n", &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GLM_input.AR_smoothing, 1.0f);
-    EXPECT_EQ(GLM_input.noise_model_parameter, 0.0f);
+    EXPECT_EQ(GLM_input.noise_model * 10 + GLM_input.noise_model_parameter, NOISE_OLS * 10);
     EXPECT_STREQ(GLM_input.conditions, "1\n");
     EXPECT_EQ(std::string(GLM_input.mask_file) + std::to_string(GLM_input.z_maps), "0");
 }

@@ -73,7 +73,7 @@ TEST_F(HrfFile, IrfFilesAndTheirErrors) {
     EXPECT_EQ(load("two.irf", 0, &result), "using HRF (hemodynamic response function)\n");
     ASSERT_EQ(result, 0);
     EXPECT_EQ(HRF.npoints, 60);
-    EXPECT_EQ(HRF.exp_amplitude[0], 0.0f);
+    EXPECT_EQ(HRF.exp_amplitude[0] + HRF.exp_amplitude[2], 0.25f);
     EXPECT_NEAR(HRF.irf[2], 0.5 * 0.5 / 6 * std::exp(-1.0 / 6), 1e-7);
 
     EXPECT_EQ(load("", 0, &result), "");
