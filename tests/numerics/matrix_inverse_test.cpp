@@ -51,10 +51,17 @@ TEST(Inversion, KnownInversesSingularPivotsAndRandomMatrices) {
 
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    for (int n : {7, 3, 9}) {  // the work storage kept between calls shrinks and grows
+    // The work storage kept between calls shrinks and grows; the last matrix needs the largest pivot of its
+    // first column, 1, rather than just one larger than the diagonal's 1e-30.
+    const int sizes[] = {7, 3, 9, 3};
+    for (int k = 0; k < 4; ++k) {
+        const int n = sizes[k];
         OwnedMatrix<double> original(n, n), inverse(n, n);
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j) original[i][j] = inverse[i][j] = u(rng);
+            for (int j = 0; j < n; ++j) original[i][j] = u(rng);
+        if (k == 3) original[0][0] = 1e-30, original[1][0] = 1, original[2][0] = 1e-20;
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) inverse[i][j] = original[i][j];
         ASSERT_EQ(dInvertSquareMatrix(n, inverse.get(), &ierr), 0);
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j) {
