@@ -27,6 +27,9 @@ def analyse(sub, extra, edit=lambda w: None):
     return w, html, r.stdout
 w, html, _ = analyse("demo", ["report demo run", "AR 1"])
 assert "<h1>fmriglm report: demo run</h1>" in html and html.count("<img") == 5
+px = np.asarray(Image.open(f"{w}/report-T-1.png").convert("RGB")).reshape(-1, 3).astype(int)
+grey = px[(px[:, 0] == px[:, 1]) & (px[:, 1] == px[:, 2]), 0]  # the mean image below the 99th centile is not white
+assert ((grey > 0) & (grey < 220)).mean() > 0.2, np.unique(grey, return_counts=True)
 boxes = np.loadtxt(f"{w}/regions.txt", dtype=int)[:, 1:].reshape(2, 3, 2)
 dof = int(re.search(r"Degrees of freedom</th><td class=\"l\">(\d+)<", html)[1])
 for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,2", {1, 2}))):
