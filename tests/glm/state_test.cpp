@@ -51,15 +51,6 @@ TEST(ModelState, AccessorsAndReset) {
                                 GLM_get_event_number(2)}),
               std::vector<int>({1, -1, 3, 0}));
 
-    GLM.nruns = 1;
-    GLM.tr[0] = 2.5f;
-    float tr = -1.0f;
-    EXPECT_EQ(GLM_get_tr(1, &tr), 1);
-    EXPECT_EQ(tr, -1.0f);
-    EXPECT_EQ(GLM_get_tr(-1, &tr), 1);
-    EXPECT_EQ(GLM_get_tr(0, &tr), 0);
-    EXPECT_EQ(tr, 2.5f);
-
     // 100 time points, 10 excluded, 6 basis functions.
     OwnedVector<int> include(100);
     for (int t = 0; t < 100; ++t) include[t] = (t >= 40 && t < 50) ? 0 : 1;
