@@ -25,12 +25,7 @@ protected:
     }
 };
 
-std::string example() {
-    std::string text;
-    testing::internal::CaptureStdout();
-    GLMInternal_describe_glm_format();
-    return testing::internal::GetCapturedStdout();
-}
+std::string example() { return stdout_of(GLMInternal_describe_glm_format); }
 
 TEST_F(ControlFile, KeywordsSetTheInputs) {
     int result = 1;

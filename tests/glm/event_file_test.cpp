@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "glm/description_fixture.h"
 #include "glm/event_file.h"
@@ -53,9 +54,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     EXPECT_EQ(out, "Warning: stimulus 2 of event 1 in " + e1 + " starts at 40 s, after the end of its run (40 s).\n"
                    "Warning: excluded segment 2 in " + e1 + " ends at time point 21, after the end of its run (20 "
                    "points).\n");
-    EXPECT_EQ(GLM.ntime, 40);
-    EXPECT_EQ(GLM.run_start[1], 20);
-    EXPECT_EQ(GLM.nevents, 14);
+    EXPECT_EQ(std::vector<int>({GLM.ntime, GLM.run_start[1], GLM.nevents}), std::vector<int>({40, 20, 14}));
     struct Expected { char id; int shape; float tau; int nstims; };  // tau -1: the shape has none
     const Expected events[] = {{'1', SHAPE_SQUARE, -1, 4},    {'a', SHAPE_RAMP_UP, -1, 1},  {'b', SHAPE_RAMP_DOWN, -1, 1},
                                {'2', SHAPE_GAMMA, 8, 2},      {'5', SHAPE_SINE, 16, 1},     {'3', SHAPE_SIGMOID, 10, 1},
@@ -83,10 +82,9 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     // Drug kernels without an IRF are sampled once per TR: 10 x (12 / 2) samples.
     EXPECT_EQ(HRF.resolution, 2.0f);
     EXPECT_EQ(GLM.drug_irf_length[index('d')], 60);
-    EXPECT_EQ(GLM.stim_column[table][0], 1);
-    EXPECT_EQ(GLM.stim_column[table][1], 2);
-    EXPECT_EQ(GLM.stim_on[table][1], 40.0f);
-    EXPECT_EQ(GLM.stim_off[table][1], 78.0f);
+    EXPECT_EQ(std::vector<float>({float(GLM.stim_column[table][0]), float(GLM.stim_column[table][1]),
+                                  GLM.stim_on[table][1], GLM.stim_off[table][1]}),
+              std::vector<float>({1, 2, 40, 78}));
     EXPECT_EQ(GLM.time_constant2[inter], 11.0f);
 
     // Column 1 of run 0 lost its quadratic trend (three default terms) ...
