@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "report/rgb_image.h"
 #include "support/cli.h"
 
 TEST(Report, NamesConditionsShowsPicturesFindsRegionsAndFlagsCollinearEvents) {
     TempDir tmp;
     const std::string script = tmp.write("report.py", R"PY(
-import sys, re, subprocess, numpy as np, nibabel as nib
+import os, sys, re, subprocess, numpy as np, nibabel as nib
 from PIL import Image
 from scipy import ndimage, stats
 from statsmodels.stats.outliers_influence import variance_inflation_factor
@@ -27,6 +28,8 @@ def analyse(sub, extra, edit=lambda w: None):
     return w, html, r.stdout
 w, html, _ = analyse("demo", ["report demo run", "AR 1"])
 assert "<h1>fmriglm report: demo run</h1>" in html and html.count("<img") == 5
+mask = os.umask(0o22); os.umask(mask)  # maps and pictures are readable as the user's mask allows
+assert all(os.stat(f"{w}/{f}").st_mode & 0o777 == 0o666 & ~mask for f in ("T-1.nii", "report.html", "report-T-1.png"))
 px = np.asarray(Image.open(f"{w}/report-T-1.png").convert("RGB")).reshape(-1, 3).astype(int)
 grey = px[(px[:, 0] == px[:, 1]) & (px[:, 1] == px[:, 2]), 0]  # the mean image below the 99th centile is not white
 assert ((grey > 0) & (grey < 220)).mean() > 0.2, np.unique(grey, return_counts=True)
@@ -69,4 +72,17 @@ assert np.allclose(vifs, [variance_inflation_factor(X, j) for j in range(3)], at
     const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
                                 "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
     EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+}
+
+// Glyphs keep to five of their six columns: the sixth separates the characters.
+TEST(Report, GlyphsLeaveTheirSixthColumnEmpty) {
+    std::string all;
+    for (char c = 32; c < 127; ++c) all += c;
+    RgbImage image(text_length(all.c_str()) + 1, GLYPH_HEIGHT);
+    draw_text(image, 0, 0, all.c_str(), {0, 0, 0});
+    int lit[2] = {0, 0};  // in the glyphs' columns, in the separating ones
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < GLYPH_HEIGHT; ++y) lit[x % GLYPH_ADVANCE == 5] += image.data()[3 * (y * image.width() + x)] == 0;
+    EXPECT_GT(lit[0], 500);
+    EXPECT_EQ(lit[1], 0);
 }
