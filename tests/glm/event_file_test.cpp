@@ -115,10 +115,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
 
 TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
     const std::string p = path();
-    struct Case {
-        std::string text;
-        std::string expected;
-    };
+    struct Case { std::string text, expected; };
     const std::string square_example =
         "\nExample of definition for square events:\n1 square    # [event identifier] [optional event shape]\n"
         "30 60       # [ON time] [OFF time] [optional magnitude]\n90 120      # [ON time] [OFF time] [optional "
@@ -180,11 +177,7 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
 TEST_F(EventFile, RunsMustAgreeOnEachEvent) {
     const std::string a = write("a.glm", "2\n\n1 gamma 24\n4\n\nB baseline 3\n\n7 drug-IRF 4 2\n1 3\n\n"
                                          "I interaction 1 7\n");
-    struct Case {
-        const char *text;
-        const char *expected;
-        int result;
-    };
+    struct Case { const char *text, *expected; int result; };
     const Case cases[] = {
         {"2\n\n1 gamma 25\n4\n", "Error: event 1 does not have a consistent time constant.\n", 1},
         {"2\n\n1 sigmoid 24\n4\n", "Error: event 1 does not have a consistent shape.\nThe shape is 1 in the 1st run "

@@ -18,10 +18,7 @@ protected:
 };
 
 TEST_F(HrfFile, BuiltinModelsStartAtZeroAndIntegrateToTheirAmplitudes) {
-    struct Model {
-        const char *name;
-        float amplitude0;
-    };
+    struct Model { const char *name; float amplitude0; };
     const Model models[] = {{"BOLD-monkey", -0.2f}, {"IRON-monkey", -0.2222f}, {"IRON-monkey-minutes", -0.2222f},
                             {"BOLD-rat", -0.12889f}, {"IRON-rat", -0.06963f}};
     for (const Model &m : models) {
