@@ -43,6 +43,18 @@ for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,
     assert abs(thr - (stats.t.isf(5e-4, dof) if "," not in c else np.sqrt(stats.f.isf(1e-3, 2, dof)))) < 1e-3
     labels = [ndimage.label(s * T > thr, np.ones((3, 3, 3)))[0] for s in (1, -1)]
     assert f"; {(abs(T) > thr).sum()} voxels beyond it" in part
+    # The montage: voxels beyond it in colour, 8 x 8 pixels each, slice z in tile z, y upward; labels left out.
+    name = re.search(r'<img src="([^"]+)"', part)[1].replace("%2C", ",")
+    img = np.asarray(Image.open(f"{w}/{name}").convert("RGB")).astype(int)
+    (nx, ny, nz), cols = T.shape, int(np.ceil(np.sqrt(T.shape[2])))
+    want, label = np.zeros(img.shape[:2], bool), np.zeros(img.shape[:2], bool)
+    corner = lambda z: (z // cols * (ny * 8 + 2) + 1, z % cols * (nx * 8 + 2) + 1)
+    for x, y, z in zip(*np.nonzero(abs(T) > thr)):
+        want[corner(z)[0] + (ny - 1 - y) * 8:][:8, corner(z)[1] + x * 8:][:, :8] = True
+    for z in range(nz):
+        label[corner(z)[0]:][:10, corner(z)[1]:][:, :6 * len(str(z)) + 2] = True
+    got = (img[..., 0] != img[..., 1]) | (img[..., 1] != img[..., 2])
+    assert want.any() and (got == want)[~label].all(), (name, np.argwhere((got != want) & ~label)[:5])
     hit = set()
     for row in re.findall(r'<tr class="peak">(.*?)</tr>', part):
         n, x, y, z, *rest = re.findall(r"<td>([^<]*)</td>", row)
