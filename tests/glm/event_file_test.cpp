@@ -20,7 +20,6 @@ protected:
         const std::string path = write("ev.glm", text);
         return printed([&] { return GLM_read_event_file(path.c_str(), 0, 20); }, result);
     }
-    std::string path() const { return dir_.file("ev.glm"); }
     int index(char id) { return GLM_get_event_index(GLM_EventNumberFromCharID(id)); }
 };
 
@@ -114,7 +113,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
 }
 
 TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
-    const std::string p = path();
+    const std::string p = dir_.file("ev.glm");
     struct Case { std::string text, expected; };
     const std::string square_example =
         "\nExample of definition for square events:\n1 square    # [event identifier] [optional event shape]\n"
