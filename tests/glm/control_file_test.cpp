@@ -25,12 +25,7 @@ protected:
     }
 };
 
-std::string example() {
-    std::string text;
-    testing::internal::CaptureStdout();
-    GLMInternal_describe_glm_format();
-    return testing::internal::GetCapturedStdout();
-}
+std::string example() { return stdout_of(GLMInternal_describe_glm_format); }
 
 TEST_F(ControlFile, KeywordsSetTheInputs) {
     int result = 1;
@@ -57,10 +52,12 @@ TEST_F(ControlFile, KeywordsSetTheInputs) {
     EXPECT_EQ(HRF.active + GLM.initialized, 2);
 
     // AR without smoothing and OLS without a parameter reset their numbers.
+    EXPECT_EQ(read("noise-model fPET 3\n", &result), "");
+    EXPECT_EQ(GLM_input.noise_model, NOISE_FPET);
     EXPECT_EQ(read("AR 1\nnoise-model OLS\nconditions 1\n", &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GLM_input.AR_smoothing, 1.0f);
-    EXPECT_EQ(GLM_input.noise_model_parameter, 0.0f);
+    EXPECT_EQ(GLM_input.noise_model * 10 + GLM_input.noise_model_parameter, NOISE_OLS * 10);
     EXPECT_STREQ(GLM_input.conditions, "1\n");
     EXPECT_EQ(std::string(GLM_input.mask_file) + std::to_string(GLM_input.z_maps), "0");
 }
@@ -84,6 +81,8 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
         {"drift-correct 9 a\n", "Error: allowed values for `drift-correct' are 0-4.\nError reading line 1 of file '" +
                                     p + "':\n"},
         {"AR 1.5\n", "Error: `AR' requires an integer argument.\nError reading line 1 of file '" + p + "':\n"},
+        {"multiple-comparisons x\n", "Error: `multiple-comparisons' requires an integer argument.\n"
+                                     "Error reading line 1 of file '" + p + "':\n"},
     };
     for (const auto &c : cases) {
         int result = 0;

@@ -33,10 +33,7 @@ protected:
     // Runs a reader and returns what it printed.
     template <typename F>
     std::string printed(F &&reader, int *result) {
-        testing::internal::CaptureStdout();
-        *result = reader();
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return stdout_of([&] { *result = reader(); });
     }
 
     TempDir dir_;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "glm/description_fixture.h"
 #include "glm/event_file.h"
@@ -19,7 +20,6 @@ protected:
         const std::string path = write("ev.glm", text);
         return printed([&] { return GLM_read_event_file(path.c_str(), 0, 20); }, result);
     }
-    std::string path() const { return dir_.file("ev.glm"); }
     int index(char id) { return GLM_get_event_index(GLM_EventNumberFromCharID(id)); }
 };
 
@@ -53,9 +53,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     EXPECT_EQ(out, "Warning: stimulus 2 of event 1 in " + e1 + " starts at 40 s, after the end of its run (40 s).\n"
                    "Warning: excluded segment 2 in " + e1 + " ends at time point 21, after the end of its run (20 "
                    "points).\n");
-    EXPECT_EQ(GLM.ntime, 40);
-    EXPECT_EQ(GLM.run_start[1], 20);
-    EXPECT_EQ(GLM.nevents, 14);
+    EXPECT_EQ(std::vector<int>({GLM.ntime, GLM.run_start[1], GLM.nevents}), std::vector<int>({40, 20, 14}));
     struct Expected { char id; int shape; float tau; int nstims; };  // tau -1: the shape has none
     const Expected events[] = {{'1', SHAPE_SQUARE, -1, 4},    {'a', SHAPE_RAMP_UP, -1, 1},  {'b', SHAPE_RAMP_DOWN, -1, 1},
                                {'2', SHAPE_GAMMA, 8, 2},      {'5', SHAPE_SINE, 16, 1},     {'3', SHAPE_SIGMOID, 10, 1},
@@ -83,10 +81,9 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     // Drug kernels without an IRF are sampled once per TR: 10 x (12 / 2) samples.
     EXPECT_EQ(HRF.resolution, 2.0f);
     EXPECT_EQ(GLM.drug_irf_length[index('d')], 60);
-    EXPECT_EQ(GLM.stim_column[table][0], 1);
-    EXPECT_EQ(GLM.stim_column[table][1], 2);
-    EXPECT_EQ(GLM.stim_on[table][1], 40.0f);
-    EXPECT_EQ(GLM.stim_off[table][1], 78.0f);
+    EXPECT_EQ(std::vector<float>({float(GLM.stim_column[table][0]), float(GLM.stim_column[table][1]),
+                                  GLM.stim_on[table][1], GLM.stim_off[table][1]}),
+              std::vector<float>({1, 2, 40, 78}));
     EXPECT_EQ(GLM.time_constant2[inter], 11.0f);
 
     // Column 1 of run 0 lost its quadratic trend (three default terms) ...
@@ -116,11 +113,8 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
 }
 
 TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
-    const std::string p = path();
-    struct Case {
-        std::string text;
-        std::string expected;
-    };
+    const std::string p = dir_.file("ev.glm");
+    struct Case { std::string text, expected; };
     const std::string square_example =
         "\nExample of definition for square events:\n1 square    # [event identifier] [optional event shape]\n"
         "30 60       # [ON time] [OFF time] [optional magnitude]\n90 120      # [ON time] [OFF time] [optional "
@@ -152,6 +146,9 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
                                          "\nOnly a blank line should follow a table, baseline, or interaction "
                                          "event.\n\nExample of definition for baseline '3' events:\n1 baseline 3  # "
                                          "[event identifier] baseline [polynomial order]\n"},
+        {"2\n\n0\n1 2\n", "Event number (0) for event (0) is not allowed on line 3 in file " + p + "\n"},
+        {"2\n\n1\n1 2\n\nI interaction 0 1\n", "One of the interacting events (0, 1) is not allowed\non line 6 in file " +
+                                                 p + "\n"},
         {"2\n\nI interaction a b\n", "For event I, interacting events must be previously defined.\n\nExample of "
                                      "definition for interaction events (product of 2 events):\nI interaction 1 2  "
                                      "# [event identifier] interaction [event1] [event2]\n"},
@@ -179,11 +176,7 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
 TEST_F(EventFile, RunsMustAgreeOnEachEvent) {
     const std::string a = write("a.glm", "2\n\n1 gamma 24\n4\n\nB baseline 3\n\n7 drug-IRF 4 2\n1 3\n\n"
                                          "I interaction 1 7\n");
-    struct Case {
-        const char *text;
-        const char *expected;
-        int result;
-    };
+    struct Case { const char *text, *expected; int result; };
     const Case cases[] = {
         {"2\n\n1 gamma 25\n4\n", "Error: event 1 does not have a consistent time constant.\n", 1},
         {"2\n\n1 sigmoid 24\n4\n", "Error: event 1 does not have a consistent shape.\nThe shape is 1 in the 1st run "

@@ -6,7 +6,6 @@
 
 #include "glm/description_fixture.h"
 #include "glm/hrf_file.h"
-#include "glm/paradigm.h"
 #include "test_model.h"
 
 namespace {
@@ -19,10 +18,7 @@ protected:
 };
 
 TEST_F(HrfFile, BuiltinModelsStartAtZeroAndIntegrateToTheirAmplitudes) {
-    struct Model {
-        const char *name;
-        float amplitude0;
-    };
+    struct Model { const char *name; float amplitude0; };
     const Model models[] = {{"BOLD-monkey", -0.2f}, {"IRON-monkey", -0.2222f}, {"IRON-monkey-minutes", -0.2222f},
                             {"BOLD-rat", -0.12889f}, {"IRON-rat", -0.06963f}};
     for (const Model &m : models) {
@@ -43,7 +39,8 @@ TEST_F(HrfFile, BuiltinModelsStartAtZeroAndIntegrateToTheirAmplitudes) {
     EXPECT_STREQ(HRF.name, "IRON-rat");
 }
 
-TEST_F(HrfFile, ReportPrintsTheModelAndWritesHrfDat) {
+// The report of the model and HRF.dat; BOLD-human is the canonical double gamma (scipy).
+TEST_F(HrfFile, ReportsHrfDatAndTheCanonicalDoubleGamma) {
     int result = 1;
     EXPECT_EQ(load("BOLD-monkey", 1, &result),
               "\nHRF type   = exponential\nIRF length = 120 seconds, resolution = 0.1 seconds\n"
@@ -54,10 +51,6 @@ TEST_F(HrfFile, ReportPrintsTheModelAndWritesHrfDat) {
     EXPECT_EQ(std::count(dat.begin(), dat.end(), '\n'), 1201);
     EXPECT_EQ(dat.rfind("x y\n0 ", 0), 0u);
     EXPECT_NE(dat.find("\n0.1 "), std::string::npos);
-}
-
-TEST_F(HrfFile, BoldHumanIsTheCanonicalDoubleGamma) {
-    int result = 1;
     EXPECT_EQ(load("BOLD-human", 1, &result),
               "\nHRF type   = double-gamma\nIRF length = 32 seconds, resolution = 0.1 seconds\n"
               "Amplitude of gamma density of shape 6 (scale 1 second) = 1\n"
@@ -68,13 +61,6 @@ TEST_F(HrfFile, BoldHumanIsTheCanonicalDoubleGamma) {
                                                    "319): print(0.1 * (g.pdf(i / 10, 6) - g.pdf(i / 10, 16) / 6))\n");
     ASSERT_EQ(want.size(), 6u);
     for (int k = 0; k < 6; ++k) EXPECT_NEAR(HRF.irf[at[k]], want[k], 1e-6 * std::fabs(want[k]) + 1e-12) << at[k];
-    // A block of 1 s at 10 s on a grid of 0.1 s: the response peaks 5-6 s after its onset.
-    GLM.ntime = 30, GLM.tr[0] = 1.0f;
-    std::vector<float> p(300, 0.0f);
-    std::fill(p.begin() + 100, p.begin() + 110, 1.0f);
-    GLMInternal_convolve_paradigm_IRF(0, 10, p.data(), 0);
-    const long peak = std::max_element(p.begin(), p.end()) - p.begin() - 100;
-    EXPECT_TRUE(peak >= 50 && peak <= 60) << peak;
 }
 
 TEST_F(HrfFile, IrfFilesAndTheirErrors) {
@@ -84,7 +70,7 @@ TEST_F(HrfFile, IrfFilesAndTheirErrors) {
     EXPECT_EQ(load("two.irf", 0, &result), "using HRF (hemodynamic response function)\n");
     ASSERT_EQ(result, 0);
     EXPECT_EQ(HRF.npoints, 60);
-    EXPECT_EQ(HRF.exp_amplitude[0], 0.0f);
+    EXPECT_EQ(HRF.exp_amplitude[0] + HRF.exp_amplitude[2], 0.25f);
     EXPECT_NEAR(HRF.irf[2], 0.5 * 0.5 / 6 * std::exp(-1.0 / 6), 1e-7);
 
     EXPECT_EQ(load("", 0, &result), "");

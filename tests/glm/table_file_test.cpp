@@ -42,11 +42,7 @@ TEST_F(TableFile, TwoRunsWithWarningsAboutTheirHeaders) {
 
 TEST_F(TableFile, BadTablesFailWithTheirMessages) {
     std::string wide;
-    for (int c = 0; c <= MAX_TABLE_COLUMNS; ++c) {
-        wide += 'c';
-        wide += std::to_string(c);
-        wide += ' ';
-    }
+    for (int c = 0; c <= MAX_TABLE_COLUMNS; ++c) wide.append("c").append(std::to_string(c)).append(" ");
     const std::string p = dir_.file("t.txt");
     const std::string cases[][2] = {
         {"a b\n1 2\n3 4\n\n", "Error: the number of time points in the table (3) does not match the data file (2).\n"},

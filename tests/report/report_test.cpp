@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "report/rgb_image.h"
 #include "support/cli.h"
 
 TEST(Report, NamesConditionsShowsPicturesFindsRegionsAndFlagsCollinearEvents) {
     TempDir tmp;
     const std::string script = tmp.write("report.py", R"PY(
-import sys, re, subprocess, numpy as np, nibabel as nib
+import os, sys, re, subprocess, numpy as np, nibabel as nib
 from PIL import Image
 from scipy import ndimage, stats
 from statsmodels.stats.outliers_influence import variance_inflation_factor
@@ -27,6 +28,11 @@ def analyse(sub, extra, edit=lambda w: None):
     return w, html, r.stdout
 w, html, _ = analyse("demo", ["report demo run", "AR 1"])
 assert "<h1>fmriglm report: demo run</h1>" in html and html.count("<img") == 5
+mask = os.umask(0o22); os.umask(mask)  # maps and pictures are readable as the user's mask allows
+assert all(os.stat(f"{w}/{f}").st_mode & 0o777 == 0o666 & ~mask for f in ("T-1.nii", "report.html", "report-T-1.png"))
+px = np.asarray(Image.open(f"{w}/report-T-1.png").convert("RGB")).reshape(-1, 3).astype(int)
+grey = px[(px[:, 0] == px[:, 1]) & (px[:, 1] == px[:, 2]), 0]  # the mean image below the 99th centile is not white
+assert ((grey > 0) & (grey < 220)).mean() > 0.2, np.unique(grey, return_counts=True)
 boxes = np.loadtxt(f"{w}/regions.txt", dtype=int)[:, 1:].reshape(2, 3, 2)
 dof = int(re.search(r"Degrees of freedom</th><td class=\"l\">(\d+)<", html)[1])
 for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,2", {1, 2}))):
@@ -37,6 +43,18 @@ for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,
     assert abs(thr - (stats.t.isf(5e-4, dof) if "," not in c else np.sqrt(stats.f.isf(1e-3, 2, dof)))) < 1e-3
     labels = [ndimage.label(s * T > thr, np.ones((3, 3, 3)))[0] for s in (1, -1)]
     assert f"; {(abs(T) > thr).sum()} voxels beyond it" in part
+    # The montage: voxels beyond it in colour, 8 x 8 pixels each, slice z in tile z, y upward; labels left out.
+    name = re.search(r'<img src="([^"]+)"', part)[1].replace("%2C", ",")
+    img = np.asarray(Image.open(f"{w}/{name}").convert("RGB")).astype(int)
+    (nx, ny, nz), cols = T.shape, int(np.ceil(np.sqrt(T.shape[2])))
+    want, label = np.zeros(img.shape[:2], bool), np.zeros(img.shape[:2], bool)
+    corner = lambda z: (z // cols * (ny * 8 + 2) + 1, z % cols * (nx * 8 + 2) + 1)
+    for x, y, z in zip(*np.nonzero(abs(T) > thr)):
+        want[corner(z)[0] + (ny - 1 - y) * 8:][:8, corner(z)[1] + x * 8:][:, :8] = True
+    for z in range(nz):
+        label[corner(z)[0]:][:10, corner(z)[1]:][:, :6 * len(str(z)) + 2] = True
+    got = (img[..., 0] != img[..., 1]) | (img[..., 1] != img[..., 2])
+    assert want.any() and (got == want)[~label].all(), (name, np.argwhere((got != want) & ~label)[:5])
     hit = set()
     for row in re.findall(r'<tr class="peak">(.*?)</tr>', part):
         n, x, y, z, *rest = re.findall(r"<td>([^<]*)</td>", row)
@@ -66,4 +84,17 @@ assert np.allclose(vifs, [variance_inflation_factor(X, j) for j in range(3)], at
     const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
                                 "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
     EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+}
+
+// Glyphs keep to five of their six columns: the sixth separates the characters.
+TEST(Report, GlyphsLeaveTheirSixthColumnEmpty) {
+    std::string all;
+    for (char c = 32; c < 127; ++c) all += c;
+    RgbImage image(text_length(all.c_str()) + 1, GLYPH_HEIGHT);
+    draw_text(image, 0, 0, all.c_str(), {0, 0, 0});
+    int lit[2] = {0, 0};  // in the glyphs' columns, in the separating ones
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < GLYPH_HEIGHT; ++y) lit[x % GLYPH_ADVANCE == 5] += image.data()[3 * (y * image.width() + x)] == 0;
+    EXPECT_GT(lit[0], 500);
+    EXPECT_EQ(lit[1], 0);
 }

@@ -15,9 +15,7 @@ namespace {
 void set_image(int nx, int ny, int nz) {
     release_overlays();
     file_list_root = RunEntry{};
-    file_list_root.nx = nx;
-    file_list_root.ny = ny;
-    file_list_root.nz = nz;
+    file_list_root.nx = nx, file_list_root.ny = ny, file_list_root.nz = nz;
 }
 
 template <typename Read>
@@ -65,9 +63,7 @@ TEST(Overlays, MeanSeriesOverTheRunsWithProgress) {
     for (int r = 0, t0 = 0; r < 2; ++r) {
         *runs[r] = RunEntry{};
         runs[r]->nx = runs[r]->ny = runs[r]->nz = 2;
-        runs[r]->nt = 3 - r;
-        runs[r]->byte_order = machine_byte_order();
-        runs[r]->storage_type = STORAGE_SHORT;
+        runs[r]->nt = 3 - r, runs[r]->byte_order = machine_byte_order(), runs[r]->storage_type = STORAGE_SHORT;
         runs[r]->scale_slope = 0.25f, runs[r]->scale_inter = 400.0f;
         runs[r]->multiplier = 3.0f;  // not applied to region series
         std::vector<std::int16_t> data;

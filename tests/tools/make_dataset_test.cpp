@@ -1,12 +1,8 @@
-// The synthetic data set generator: its files read back as runs of the analysis.
+// The synthetic data set generator: its files, and the signal and noise in them, checked with nibabel and numpy.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "driver/runs.h"
 #include "support/cli.h"
 
 namespace {
@@ -22,57 +18,25 @@ TEST(MakeDataset, WritesRunsEventsControlAndRegions) {
     EXPECT_EQ(read_file(dir + "/run2.glm"), "2.5\n\n1 square\n20 40\n\n2 square\n60 80\n");
     const std::string regions = read_file(dir + "/regions.txt");
     EXPECT_NE(regions.find("\n1 0 0 1 2 0 0\n2 5 5 1 2 0 0\n"), std::string::npos) << regions;
-    ASSERT_EQ(0, std::system(("'" FMRIGLM_PYTHON "' -c \"import nibabel as n, sys; i = n.load('" + dir +
-                              "/run1.nii'); sys.exit(not (i.shape == (6, 4, 2, 40) and i.header.get_zooms()[3] == 2.5"
-                              " and i.header['qform_code'] == 1))\"")
-                                 .c_str()));
-
-    // Without noise and drift: baseline outside the boxes, a 3 percent peak inside.
-    GLM_reset_model_state();
-    GLM_input.nruns = GLM.nruns = 2;
-    for (int r = 0; r < 2; ++r) {
-        std::snprintf(GLM_input.fmri_file[r], NAME_SIZE, "%s/run%d.nii", dir.c_str(), r + 1);
-        GLM.tr[r] = 2.5f;
-    }
-    build_run_list();
-    BLOCK_SIZE = 50000;
-    int total = 0, n = 0;
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(0, initialize_runs(&total));
-    EXPECT_EQ(testing::internal::GetCapturedStdout().find("Warning"), std::string::npos);
-    ASSERT_EQ(total, 80);
-    std::vector<float> block(48 * 80);
-    ASSERT_EQ(0, read_block_vector(block.data(), 0, &n));
-    ASSERT_EQ(n, 48);
-    auto series = [&](int x, int y, int z) {
-        std::vector<float> s;
-        for (int t = 0; t < total; ++t) s.push_back(block[t * n + x + 6 * (y + 4 * z)]);
-        return s;
-    };
-    const std::vector<float> outside = series(2, 2, 1), first = series(0, 1, 0), second = series(5, 2, 0);
-    EXPECT_TRUE(std::all_of(outside.begin(), outside.end(), [](float v) { return v == 1000.0f; }));
-    EXPECT_FLOAT_EQ(*std::max_element(first.begin(), first.end()), 1030.0f);
-    EXPECT_FLOAT_EQ(*std::max_element(second.begin(), second.end()), 1030.0f);
-    // Event 2 starts at 60 s: its region is still at baseline at 50 s (volume 20).
-    EXPECT_FLOAT_EQ(second[20], 1000.0f);
-    EXPECT_GT(first[12], 1010.0f);  // 30 s, in the middle of its first block
-}
-
-TEST(MakeDataset, TheSeedAloneDecidesTheNoise) {
-    TempDir tmp;
-    const std::string small = "--nx 4 --ny 4 --nz 2 --runs 1 --volumes 35 ";
-    ASSERT_EQ(0, make_dataset(tmp.file("a"), small + "--seed 5"));
-    ASSERT_EQ(0, make_dataset(tmp.file("b"), small + "--seed 5"));
-    ASSERT_EQ(0, make_dataset(tmp.file("c"), small + "--seed 6"));
-    EXPECT_EQ(read_file(tmp.file("a/run1.nii")), read_file(tmp.file("b/run1.nii")));
-    EXPECT_NE(read_file(tmp.file("a/run1.nii")), read_file(tmp.file("c/run1.nii")));
-    EXPECT_NE(0, make_dataset(tmp.file("e"), "--volumes 30 --tr 2"));  // too short for both events
+    // Without noise and drift: 1000 outside the regions, a 3 percent peak inside; event 2 starts at 60 s, so
+    // its region is still at baseline at 50 s (volume 20) while event 1's is well up at 30 s (volume 12).
+    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' - '" + dir + "'", R"PY(
+import sys, numpy as np, nibabel as nib
+i = nib.load(f"{sys.argv[1]}/run1.nii")
+d = np.concatenate([i.get_fdata(), nib.load(f"{sys.argv[1]}/run2.nii").get_fdata()], axis=3)
+assert i.shape == (6, 4, 2, 40) and i.header.get_zooms()[3] == 2.5 and i.header["qform_code"] == 1
+first, second = d[0, 1, 0], d[5, 2, 0]
+assert (d[2, 2, 1] == 1000).all() and abs(first.max() - 1030) < 1e-3 and abs(second.max() - 1030) < 1e-3
+assert second[20] == 1000 and first[12] > 1010, (second[20], first[12])
+)PY");
+    EXPECT_EQ(check.status, 0) << check.output;
 }
 
 // 4000 voxels of 100 points per law: AR(2) autocorrelations, Student-t tails
 // (P(|t3| > 3 sqrt 3) = 0.0138 against 0.0027 for a Gaussian), the outlier
 // share, and the artifact of the excluded points that the event file lists.
-TEST(MakeDataset, NoiseFollowsTheRequestedLaw) {
+// The seed alone decides the noise.
+TEST(MakeDataset, NoiseFollowsTheRequestedLawAndTheSeed) {
     TempDir tmp;
     const std::string size = "--nx 50 --ny 40 --nz 2 --runs 1 --volumes 100 --drift 0 --amplitude 0 ";
     ASSERT_EQ(0, make_dataset(tmp / "ar2", size + "--ar 0.5 --ar2 -0.2"));
@@ -90,6 +54,12 @@ print(got)
 sys.exit(any(abs(g - w) > e for g, w, e in zip(got, want, tol)))
 )PY");
     EXPECT_EQ(check.status, 0) << check.output;
+    const std::string small = "--nx 4 --ny 4 --nz 2 --runs 1 --volumes 35 --seed ";
+    for (const char *seed : {"5", "6"}) ASSERT_EQ(0, make_dataset(tmp / seed, small + seed));
+    ASSERT_EQ(0, make_dataset(tmp / "again", small + "5"));
+    EXPECT_EQ(read_file(tmp / "5/run1.nii"), read_file(tmp / "again/run1.nii"));
+    EXPECT_NE(read_file(tmp / "5/run1.nii"), read_file(tmp / "6/run1.nii"));
+    EXPECT_NE(0, make_dataset(tmp / "e", "--volumes 30 --tr 2"));  // too short for both events
 }
 
 }  // namespace

@@ -80,36 +80,25 @@ TEST(XdisplayHeader, ErrorMessages) {
          "Error: the volume of file @/i.bfloat (2000 x 2000 x 2000 x 2 samples) is too large.\n"},
     };
     TempDir dir;
-    std::string root = dir / "";
-    root.pop_back();
     for (const Case &c : cases) {
         dir.write(c.header, c.text);
         VolumeHeader h;
         int status = 0;
-        EXPECT_EQ(read_header(dir / c.name, h, status), std::regex_replace(c.message, std::regex("@"), root))
+        EXPECT_EQ(read_header(dir / c.name, h, status), std::regex_replace(c.message, std::regex("@"), dir.path()))
             << c.name;
         EXPECT_EQ(status, 1);
     }
 }
 
-TEST(VolumeFileNames, ExtensionsAndByteOrder) {
+TEST(VolumeFileNames, ExtensionsFollowTheLastDot) {
     char name[64] = "dir.d/run.nii\n", scratch[1024], result[1024];
     int code = 0;
     EXPECT_EQ(get_extension(name, &code, scratch), 0);
-    EXPECT_STREQ(name, "dir.d/run.nii");
-    EXPECT_STREQ(scratch, "nii");
-    EXPECT_EQ(code, FILE_NII);
+    EXPECT_EQ(std::string(name) + "|" + scratch + "|" + std::to_string(code), "dir.d/run.nii|nii|" + std::to_string(FILE_NII));
     EXPECT_EQ(replace_extension("a.b/run.blong", &code, "hdr", result), 0);
-    EXPECT_STREQ(result, "a.b/run.hdr");
-    EXPECT_EQ(code, FILE_BLONG);
+    EXPECT_EQ(result + std::to_string(code), "a.b/run.hdr" + std::to_string(FILE_BLONG));
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(replace_extension("run", &code, "hdr", result), 1); }),
               "The file name has no extension!\n");
-    unsigned char b[4] = {1, 2, 3, 4};
-    swap_32(b);
-    swap_16(b + 1);
-    EXPECT_EQ(b[0] * 1000 + b[1] * 100 + b[2] * 10 + b[3], 4231);
-    const unsigned value = 1;
-    EXPECT_EQ(machine_byte_order(), *reinterpret_cast<const unsigned char *>(&value));
 }
 
 TEST(VolumeMatrices, InverseAndSingularMatrix) {
