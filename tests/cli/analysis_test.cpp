@@ -10,26 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/cli.h"
+#include "support/runs.h"
 
 namespace {
-
-// Writes an xdisplay float run (name.hdr and name.bfloat) of nx x 1 x 1 voxels.
-void write_run(const TempDir &dir, const std::string &name, const std::vector<std::vector<float>> &voxels) {
-    const int nx = static_cast<int>(voxels.size()), nt = static_cast<int>(voxels[0].size());
-    dir.write(name + ".hdr", "x " + std::to_string(nx) + "\ny 1\nz 1\nt " + std::to_string(nt) +
-                                 "\nresolution 3 3 3 2\n");
-    std::string bytes;
-    for (int t = 0; t < nt; ++t)
-        for (int x = 0; x < nx; ++x) bytes.append(reinterpret_cast<const char *>(&voxels[x][t]), sizeof(float));
-    dir.write(name + ".bfloat", bytes);
-}
-
-std::vector<float> floats_of(const std::string &bytes, std::size_t offset) {
-    std::vector<float> values((bytes.size() - offset) / sizeof(float));
-    std::memcpy(values.data(), bytes.data() + offset, values.size() * sizeof(float));
-    return values;
-}
 
 template <typename T>
 T field(const std::string &bytes, std::size_t at) {
@@ -46,7 +29,7 @@ TEST(Analysis, OlsStatisticsAgreeWithAnIndependentSolution) {
     ASSERT_EQ(run.status, 0) << run.output;
 
     // numpy's least squares on the design listed in basis.dat, read with nibabel.
-    const std::string script = tmp.write("check.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, numpy as np, nibabel as nib
 from scipy import stats
 d = sys.argv[1]
@@ -77,12 +60,12 @@ for name, c in (("1", [1, 0]), ("2", [0, 1]), ("1-2", [1, -1])):
                 np.max(np.abs(ours_s[:, 1] - se) / se) * 10)
 avg = np.asarray(nib.load(f"{d}/average.nii").dataobj).reshape(-1, 3, order="F")
 offsets = b[2:4].mean(axis=0)
-worst = max(worst, np.max(np.abs(avg[:, 0] - offsets) / offsets), np.max(np.abs(avg[:, 1] - np.sqrt(var)) / np.sqrt(var)))
+sigma = np.sqrt(var)  # average.nii: baseline, sigma, baseline / sigma
+worst = max(worst, *(np.max(np.abs(avg[:, k] - want) / want) for k, want in enumerate((offsets, sigma, offsets / sigma))))
 print(worst)
 sys.exit(0 if worst < 3e-3 else 1)
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" + dir + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" + dir + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
@@ -125,7 +108,7 @@ TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
     // f gets float data on an oblique, axis-permuted grid with a qform and an sform of its own; i the same
     // values stored as int16 with scl_slope 0.25 and scl_inter 400. Both are analysed under an address
     // space limit; every map must carry the input's header geometry and units, and both must agree.
-    const std::string script = tmp.write("twins.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, shutil, subprocess, resource, numpy as np, nibabel as nib
 exe, f, i, limit = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 shutil.copytree(f, i)
@@ -157,10 +140,8 @@ for name in ("average", "P-1-2", "T-1-2", "S-1-2", "AR", "residue"):
         assert np.allclose(h.get_qform(), ref.get_qform()) and np.allclose(h.get_sform(), ref.get_sform()), name
     x, y = np.asarray(a.dataobj), np.asarray(b.dataobj)
     assert np.allclose(x, y, rtol=1e-5, atol=1e-5 * np.abs(x).max()), name
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + f + "' '" + i + "' " +
-                                limit + " > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" + f + "' '" + i + "' " + limit);
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
@@ -173,17 +154,21 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
         EXPECT_FALSE(read_file(dir + "/" + name + ".hdr").empty()) << name;
         EXPECT_FALSE(read_file(dir + "/" + name + ".bfloat").empty()) << name;
     }
-    const std::vector<float> plain = floats_of(read_file(dir + "/S-1-2.bfloat"), 0);
-    const std::vector<float> average = floats_of(read_file(dir + "/average.bfloat"), 0);
+    const std::vector<float> plain = floats_of(read_file(dir + "/S-1-2.bfloat"));
+    const std::vector<float> average = floats_of(read_file(dir + "/average.bfloat"));
     ASSERT_EQ(plain.size(), 16u);  // effect and standard error of 8 voxels
     EXPECT_NE(read_file(dir + "/S-1-2.hdr").find("t 2\n"), std::string::npos);
 
     ASSERT_EQ(run_fmriglm("control.txt -p -d 10", dir).status, 0);
-    const std::vector<float> scaled = floats_of(read_file(dir + "/S-1-2.bfloat"), 0);
+    const std::vector<float> scaled = floats_of(read_file(dir + "/S-1-2.bfloat"));
     for (int i = 0; i < 16; ++i) {
         const float expected = plain[i] * (100.0f / std::fabs(average[i % 8])) / 10.0f;
         EXPECT_NEAR(scaled[i], expected, 1e-5f * std::fabs(expected)) << i;
     }
+    std::filesystem::remove(dir + "/T-1-2.bfloat");  // a map that cannot take its name fails the run
+    std::filesystem::create_directory(dir + "/T-1-2.bfloat");
+    const ProgramResult failed = run_fmriglm("control.txt", dir);
+    EXPECT_TRUE(failed.status == 1 && failed.output.ends_with("Error writing output files.\n")) << failed.output;
 }
 
 TEST(Analysis, GzipRunsGiveTheMapsOfTheirUncompressedTwins) {
@@ -208,7 +193,7 @@ TEST(Analysis, OutputsAreWholeOrAbsent) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
     ASSERT_EQ(0, make_dataset(dir, "--nx 16 --ny 16 --nz 8 --volumes 120 --control-extra 'noise-model iWLS'"));
-    const std::string script = tmp.write("kill.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import os, re, resource, signal, subprocess, sys
 exe, d, ctl = sys.argv[1:4]
 inputs, cmd = sorted(os.listdir(d)), [exe, "control.txt", "-R", "x"]
@@ -226,10 +211,8 @@ open(ctl, "w").write(re.sub(r"\brun(\d)[.]", d + r"/run\1.", open(d + "/control.
 r = subprocess.run([exe, ctl], cwd="/proc", capture_output=True)
 assert r.returncode == 1 and b"Analyzing" not in r.stdout, r
 assert b"Error: cannot create files in the current directory" in r.stdout, r
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + dir + "' '" +
-                                tmp.file("abs.txt") + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" + dir + "' '" + tmp.file("abs.txt") + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 // Under AR the residue is data minus the fitted model (its time mean is near
@@ -240,7 +223,7 @@ TEST(Analysis, ArResidueAndFilteredBaselineFollowTheVoxelsOwnData) {
     ASSERT_EQ(0, make_dataset(d.path(), "--nx 4 --ny 3 --nz 2 --runs 1 --volumes 80 --conditions 1 --control-extra 'AR 1' "
                                         "--control-extra 'frequency-filter 0 0.2'"));
     ASSERT_EQ(run_fmriglm("control.txt -R x", d.path()).status, 0);
-    const std::string script = d.write("check.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, numpy as np, nibabel as nib
 d = sys.argv[1]
 y = np.asarray(nib.load(d + "/run1.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
@@ -250,9 +233,8 @@ bad = np.abs(avg[:, 0] / y.mean(1) - 1) > 0.01
 bad |= np.abs(r.mean(1)) > 0.5 * avg[:, 1]
 print(bad.sum())
 sys.exit(1 if bad.any() else 0)
-)PY");
-    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' '" + script + "' '" + d.path() + "'");
-    EXPECT_EQ(check.status, 0) << check.output;
+)PY", "'" + d.path() + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 // On noise without effect, the share of voxels with p < 0.05 and with p < 0.001
@@ -277,8 +259,8 @@ TEST(Analysis, FalsePositiveRatesAreNominal) {
 }
 
 // Maps and residues do not depend on the number of threads, under every noise
-// model and filter (OLS and AR 1 on two blocks of voxels with -s: the second
-// is read while the first is fitted).
+// model and filter, nor on the blocks of voxels (OLS and AR 1 on two blocks
+// with -s: the second is read while the first is fitted; then on one block).
 TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
     TempDir d;
     for (const char *size : {"--nx 20 --ny 20 --nz 13", "--nx 10 --ny 8 --nz 6"}) {
@@ -289,24 +271,25 @@ TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
                                   "frequency-filter 0 0.2", "AR 1\nfrequency-filter 0.02 1000", "noise-model fPET"}) {
             if (blocks != (std::string(model) == "noise-model OLS" || std::string(model) == "AR 1")) continue;
             d.write("c.glm", control.substr(0, control.find("runs:")) + model + "\n" + runs);
-            std::map<std::string, std::string> maps[3];
-            for (int j = 0; j < 3; ++j) {
-                ASSERT_EQ(run_fmriglm("c.glm -s -R x -j " + std::to_string(j + 1), d.path()).status, 0) << model;
+            std::map<std::string, std::string> maps[4];
+            for (int j = 0; j < 4; ++j) {
+                const std::string options = j < 3 ? "-s -R x -j " + std::to_string(j + 1) : "-R x";
+                ASSERT_EQ(run_fmriglm("c.glm " + options, d.path()).status, 0) << model;
                 for (const auto &f : std::filesystem::directory_iterator(d.path()))
                     if (f.path().extension() == ".nii" && f.path().filename().string().rfind("run", 0) != 0)
                         maps[j][f.path().filename()] = read_file(f.path());
             }
-            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2]) << model;
+            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2] && maps[0] == maps[3]) << model;
         }
     }
 }
 
 TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
     TempDir dir;
-    std::vector<float> low(10, 100.0f), high(10, 1000.0f);
-    low[0] = 97.3f, low[1] = 102.7f;
-    high[0] = 1005.5f, high[1] = 994.5f;
-    write_run(dir, "run", {low, high});
+    std::vector<float> samples(20, 100.0f);  // voxel 0 near 100, voxel 1 near 1000
+    for (int t = 0; t < 10; ++t) samples[2 * t + 1] = 1000.0f;
+    samples[0] = 97.3f, samples[2] = 102.7f, samples[1] = 1005.5f, samples[3] = 994.5f;
+    write_xdisplay_run(dir, "run.bfloat", {2, 1, 1, 10}, sample_bytes<float>(samples));
     dir.write("run.glm", "2\n");
     dir.write("ctl.glm", "baseline-terms 1\noutput-format zep\nruns:\nrun.bfloat run.glm\n");
 
@@ -328,7 +311,7 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
     EXPECT_EQ(field<std::int16_t>(residue, 0), -269);  // -2.7 on 100: just below 270 in float
 
     ASSERT_EQ(run_fmriglm("ctl.glm -R x", dir.path()).status, 0);
-    const std::vector<float> floats = floats_of(read_file(dir.file("residue.bfloat")), 0);
+    const std::vector<float> floats = floats_of(read_file(dir.file("residue.bfloat")));
     ASSERT_EQ(floats.size(), 20u);
     EXPECT_NEAR(floats[0], -2.7f, 1e-4f);
     EXPECT_NEAR(floats[3], -5.5f, 1e-4f);
@@ -339,7 +322,7 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
 TEST(Analysis, BrainMasksLeaveBackgroundOutAndZMapsCarryIntents) {
     TempDir tmp;
     // Two data sets equal inside an ellipsoidal brain, outside it 5 % and 0 of the signal.
-    const std::string script = tmp.write("mask.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, os, glob, shutil, subprocess, numpy as np, nibabel as nib
 from scipy import stats
 exe, gen, d = sys.argv[1:]
@@ -376,8 +359,6 @@ assert (run("0", "mask auto", "zero")[0]["mask.nii"][..., 0] == mask).all()
 nib.save(nib.Nifti1Image(np.ones((8, 8, 3), np.int16), None), f"{d}/small.nii")
 out = run("0", "mask ../small.nii", "small", 1)[1]
 assert "Error: the mask ../small.nii has dimensions (8,8,3), but the runs have (8,8,4).\n" in out, out
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
-                                "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET "' '" + tmp.path() + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
