@@ -199,6 +199,19 @@ TEST(Fit, PetWeightsFollowTheRunningSumOfTheSignal) {
         EXPECT_FLOAT_EQ(fit_context.weight[t], 1.0f) << t;  // half-life 0: constant scale per run
         EXPECT_TRUE(t < 8 || fit_context.noise_estimate[t] == 1.0f) << t;  // run 1 has no signal
     }
+    // A half-life of 20 s: sqrt(S(t) e^(t ln2 / 20)) smoothed by a cubic over the included points.
+    GLM_input.noise_model_parameter = 20.0f;
+    GLM.include[5] = 0;
+    Lcg rng(4);
+    for (float &v : y) v = 50 + 40 * rng.next();
+    GLM_Update_Weights(16, y.data());
+    std::vector<float> inc(GLM.include, GLM.include + 16);
+    const std::vector<double> w = python_values(
+        "import numpy as np\ny, inc = np.array(" + python_list(y.data(), 16) + "), np.array(" + python_list(inc.data(), 16) +
+        ")\nt = np.arange(8) * 2.0\nfor r in (0, 8):\n    raw = np.sqrt(np.exp(t * np.log(2) / 20) * np.cumsum(y[r:r + 8]))\n"
+        "    fit = np.polyval(np.polyfit(t, raw, 3, w=inc[r:r + 8]), t)\n    print(*(fit.mean() / fit) ** 2)\n");
+    ASSERT_EQ(w.size(), 16u);
+    for (int t = 0; t < 16; ++t) EXPECT_NEAR(fit_context.weight[t], w[t], 2e-3 * w[t]) << t;  // float sums
 }
 
 TEST(Fit, BaselineResidueAndLengthChecks) {
@@ -217,7 +230,7 @@ TEST(Fit, BaselineResidueAndLengthChecks) {
     }
     GLM_input.nbaseline_terms = 0;
     EXPECT_EQ(GLM_compute_baseline(), 0.0f);
-    EXPECT_EXIT_PRINTS(GLM_fit_data(29, y.data(), fit.data(), nullptr),
+    EXPECT_EXIT_PRINTS(GLM_fit_data(29, y.data(), fit.data(), nullptr), 1,
                        "Error: the number of data time points \\(29\\) does not match the number in the GLM \\(30\\)\\.\n");
 }
 

@@ -43,8 +43,8 @@ TEST(IncompleteBeta, AgreesWithScipyOverAGridIncludingLargeDegreesOfFreedom) {
             << "a=" << ref[i] << " b=" << ref[i + 1] << " x=" << ref[i + 2];
     EXPECT_EQ(ibeta(3.0, 4.0, 0.0), 0.0);
     EXPECT_EQ(ibeta(3.0, 4.0, 1.0), 1.0);
-    EXPECT_EXIT_PRINTS(ibeta(0.0, 2.0, 0.5), "ibeta: Domain error!, a = 0, b = 2\n");
-    EXPECT_EXIT_PRINTS(ibeta(1.0, -1.0, 0.5), "ibeta: Domain error!, a = 1, b = -1\n");
+    EXPECT_EXIT_PRINTS(ibeta(0.0, 2.0, 0.5), 1, "ibeta: Domain error!, a = 0, b = 2\n");
+    EXPECT_EXIT_PRINTS(ibeta(1.0, -1.0, 0.5), 1, "ibeta: Domain error!, a = 1, b = -1\n");
 }
 
 TEST(ConditionTest, OneRowGivesTheTwoSidedTPValue) {
