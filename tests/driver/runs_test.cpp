@@ -13,7 +13,6 @@
 #include "driver/runs.h"
 #include "support/cli.h"
 #include "support/runs.h"
-#include "support/exit_output.h"
 
 namespace {
 
@@ -143,12 +142,6 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
         EXPECT_EQ(1, start_runs(c.runs, &out, &total, {c.normalize, 0})) << c.message;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
-    // A model that knows fewer runs than the run list.
-    std::string out;
-    int total = 0;
-    ASSERT_EQ(0, start_runs({good, good}, &out, &total));
-    GLM.nruns = 1;
-    EXPECT_EXIT_PRINTS(initialize_runs(&total), 1, "Programming error in call to GLM_get_tr using nruns = 1\n");
 }
 
 // Value of voxel v at time t in run r of the block test, within every type's range.
