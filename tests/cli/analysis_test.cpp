@@ -10,26 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/cli.h"
+#include "support/runs.h"
 
 namespace {
-
-// Writes an xdisplay float run (name.hdr and name.bfloat) of nx x 1 x 1 voxels.
-void write_run(const TempDir &dir, const std::string &name, const std::vector<std::vector<float>> &voxels) {
-    const int nx = static_cast<int>(voxels.size()), nt = static_cast<int>(voxels[0].size());
-    dir.write(name + ".hdr", "x " + std::to_string(nx) + "\ny 1\nz 1\nt " + std::to_string(nt) +
-                                 "\nresolution 3 3 3 2\n");
-    std::string bytes;
-    for (int t = 0; t < nt; ++t)
-        for (int x = 0; x < nx; ++x) bytes.append(reinterpret_cast<const char *>(&voxels[x][t]), sizeof(float));
-    dir.write(name + ".bfloat", bytes);
-}
-
-std::vector<float> floats_of(const std::string &bytes, std::size_t offset) {
-    std::vector<float> values((bytes.size() - offset) / sizeof(float));
-    std::memcpy(values.data(), bytes.data() + offset, values.size() * sizeof(float));
-    return values;
-}
 
 template <typename T>
 T field(const std::string &bytes, std::size_t at) {
@@ -41,30 +24,33 @@ T field(const std::string &bytes, std::size_t at) {
 TEST(Analysis, OlsStatisticsAgreeWithAnIndependentSolution) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, make_dataset(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --control-extra notify"));
+    ASSERT_EQ(0, make_dataset(dir, "--nx 6 --ny 5 --nz 2 --volumes 60 --exclude 20-22 --control-extra notify"));
     auto run = run_fmriglm("control.txt", dir);
     ASSERT_EQ(run.status, 0) << run.output;
 
-    // numpy's least squares on the design listed in basis.dat, read with nibabel.
-    const std::string script = tmp.write("check.py", R"PY(
+    // numpy's least squares on the design listed in basis.dat without the
+    // excluded points 20-22 of each run, read with nibabel.
+    const ProgramResult py = run_python(R"PY(
 import sys, numpy as np, nibabel as nib
 from scipy import stats
 d = sys.argv[1]
-X = np.loadtxt(d + "/basis.dat", skiprows=1)[:, 1:]
+keep = np.tile(~np.isin(np.arange(60), [20, 21, 22]), 2)
+X = np.loadtxt(d + "/basis.dat", skiprows=1)[:, 1:][keep]
 Y = np.concatenate([np.asarray(nib.load(f"{d}/run{r}.nii").dataobj, dtype=np.float64).reshape(-1, 60, order="F").T
-                    for r in (1, 2)])
+                    for r in (1, 2)])[keep]
 n, p = X.shape
 b, res, rank, _ = np.linalg.lstsq(X, Y, rcond=None)
 dof = n - p
 var = ((Y - X @ b) ** 2).sum(axis=0) / dof
 xtxi = np.linalg.inv(X.T @ X)
 worst = 0.0
-for name, c in (("1", [1, 0]), ("2", [0, 1]), ("1-2", [1, -1])):
-    k = np.zeros(p); k[:2] = c
-    effect = k @ b
-    se = np.sqrt(k @ xtxi @ k * var)
-    t = effect / se
-    P = -np.log10(2 * stats.t.sf(np.abs(t), dof)) * np.sign(t)
+for name, c in (("1", [1, 0]), ("2", [0, 1]), ("1-2", [1, -1]), ("1,2", None)):
+    K = np.eye(p)[:2] if c is None else np.array([c + [0] * (p - 2)])
+    e = K @ b  # S: the effect of largest magnitude and its error; T and P: of t, or of F for two rows
+    j = np.abs(e).argmax(axis=0)
+    effect, se = e[j, np.arange(e.shape[1])], np.sqrt(np.diag(K @ xtxi @ K.T)[j] * var)
+    F = np.einsum("iv,ij,jv->v", e, np.linalg.inv(K @ xtxi @ K.T), e) / len(K) / var
+    t, P = np.sqrt(F) * np.sign(effect), -np.log10(stats.f.sf(F, len(K), dof)) * np.sign(effect)
     ours_t = np.asarray(nib.load(f"{d}/T-{name}.nii").dataobj).reshape(-1, order="F")
     ours_p = np.asarray(nib.load(f"{d}/P-{name}.nii").dataobj).reshape(-1, order="F")
     ours_s = np.asarray(nib.load(f"{d}/S-{name}.nii").dataobj)
@@ -77,40 +63,12 @@ for name, c in (("1", [1, 0]), ("2", [0, 1]), ("1-2", [1, -1])):
                 np.max(np.abs(ours_s[:, 1] - se) / se) * 10)
 avg = np.asarray(nib.load(f"{d}/average.nii").dataobj).reshape(-1, 3, order="F")
 offsets = b[2:4].mean(axis=0)
-worst = max(worst, np.max(np.abs(avg[:, 0] - offsets) / offsets), np.max(np.abs(avg[:, 1] - np.sqrt(var)) / np.sqrt(var)))
+sigma = np.sqrt(var)  # average.nii: baseline, sigma, baseline / sigma
+worst = max(worst, *(np.max(np.abs(avg[:, k] - want) / want) for k, want in enumerate((offsets, sigma, offsets / sigma))))
 print(worst)
 sys.exit(0 if worst < 3e-3 else 1)
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" + dir + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
-}
-
-TEST(Analysis, NiftiMapsCarryOffsetsExtensionAndDegreesOfFreedom) {
-    TempDir tmp;
-    const std::string dir = tmp.file("d");
-    ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 3 --nz 2 --volumes 62 --conditions 1-2"));
-    auto run = run_fmriglm("control.txt -r", dir);
-    ASSERT_EQ(run.status, 0) << run.output;
-    const int V = 24, T = 124, dof = T - (2 + 2 * 3);
-
-    // S: vox_offset, extender, extension (size 16, code 20, the DOF) and size; P: no extension.
-    const std::string s = read_file(dir + "/S-1-2.nii"), p = read_file(dir + "/P-1-2.nii");
-    EXPECT_EQ(std::vector<double>({field<float>(s, 108), double(s.compare(348, 4, "\1\0\0\0", 4)),
-                                   double(field<int>(s, 352)), double(field<int>(s, 356)), double(field<int>(s, 360)),
-                                   double(s.size())}),
-              std::vector<double>({368, 0, 16, 20, double(dof), 368 + 2 * V * 4}));
-    EXPECT_EQ(std::vector<double>(
-                  {field<float>(p, 108), double(p.compare(348, 4, std::string(4, '\0'))), double(p.size())}),
-              std::vector<double>({352, 0, 352 + V * 4}));
-    const std::string r = read_file(dir + "/residue.nii");  // datatype int16, bitpix, dim[4], size
-    EXPECT_EQ(std::vector<int>({field<std::int16_t>(r, 70), field<std::int16_t>(r, 72), field<std::int16_t>(r, 48),
-                                static_cast<int>(r.size())}),
-              std::vector<int>({4, 16, T, 352 + V * T * 2}));
-
-    EXPECT_EQ(read_file(dir + "/.display"), "zep-display -t control.txt -S\n");
-    tmp.write("d/.display", "mine\n");  // a file of the user is kept
-    ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
-    EXPECT_EQ(read_file(dir + "/.display"), "mine\n");
+)PY", "'" + dir + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
@@ -125,7 +83,7 @@ TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
     // f gets float data on an oblique, axis-permuted grid with a qform and an sform of its own; i the same
     // values stored as int16 with scl_slope 0.25 and scl_inter 400. Both are analysed under an address
     // space limit; every map must carry the input's header geometry and units, and both must agree.
-    const std::string script = tmp.write("twins.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, shutil, subprocess, resource, numpy as np, nibabel as nib
 exe, f, i, limit = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 shutil.copytree(f, i)
@@ -157,10 +115,8 @@ for name in ("average", "P-1-2", "T-1-2", "S-1-2", "AR", "residue"):
         assert np.allclose(h.get_qform(), ref.get_qform()) and np.allclose(h.get_sform(), ref.get_sform()), name
     x, y = np.asarray(a.dataobj), np.asarray(b.dataobj)
     assert np.allclose(x, y, rtol=1e-5, atol=1e-5 * np.abs(x).max()), name
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + f + "' '" + i + "' " +
-                                limit + " > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" + f + "' '" + i + "' " + limit);
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
@@ -169,21 +125,28 @@ TEST(Analysis, XdisplayNamesPercentChangeAndDivisor) {
     ASSERT_EQ(0, make_dataset(dir, "--nx 4 --ny 2 --nz 1 --volumes 40 --conditions 1-2 "
                                    "--control-extra 'output-format zep'"));
     ASSERT_EQ(run_fmriglm("control.txt", dir).status, 0);
+    EXPECT_EQ(read_file(dir + "/.display"), "zep-display -t control.txt -S\n");
+    tmp.write("d/.display", "mine\n");  // a file of the user is kept
     for (const char *name : {"P-1-2", "T-1-2", "S-1-2", "average"}) {
         EXPECT_FALSE(read_file(dir + "/" + name + ".hdr").empty()) << name;
         EXPECT_FALSE(read_file(dir + "/" + name + ".bfloat").empty()) << name;
     }
-    const std::vector<float> plain = floats_of(read_file(dir + "/S-1-2.bfloat"), 0);
-    const std::vector<float> average = floats_of(read_file(dir + "/average.bfloat"), 0);
+    const std::vector<float> plain = floats_of(read_file(dir + "/S-1-2.bfloat"));
+    const std::vector<float> average = floats_of(read_file(dir + "/average.bfloat"));
     ASSERT_EQ(plain.size(), 16u);  // effect and standard error of 8 voxels
     EXPECT_NE(read_file(dir + "/S-1-2.hdr").find("t 2\n"), std::string::npos);
 
     ASSERT_EQ(run_fmriglm("control.txt -p -d 10", dir).status, 0);
-    const std::vector<float> scaled = floats_of(read_file(dir + "/S-1-2.bfloat"), 0);
+    EXPECT_EQ(read_file(dir + "/.display"), "mine\n");
+    const std::vector<float> scaled = floats_of(read_file(dir + "/S-1-2.bfloat"));
     for (int i = 0; i < 16; ++i) {
         const float expected = plain[i] * (100.0f / std::fabs(average[i % 8])) / 10.0f;
         EXPECT_NEAR(scaled[i], expected, 1e-5f * std::fabs(expected)) << i;
     }
+    std::filesystem::remove(dir + "/T-1-2.bfloat");  // a map that cannot take its name fails the run
+    std::filesystem::create_directory(dir + "/T-1-2.bfloat");
+    const ProgramResult failed = run_fmriglm("control.txt", dir);
+    EXPECT_TRUE(failed.status == 1 && failed.output.ends_with("Error writing output files.\n")) << failed.output;
 }
 
 TEST(Analysis, GzipRunsGiveTheMapsOfTheirUncompressedTwins) {
@@ -208,7 +171,7 @@ TEST(Analysis, OutputsAreWholeOrAbsent) {
     TempDir tmp;
     const std::string dir = tmp.file("d");
     ASSERT_EQ(0, make_dataset(dir, "--nx 16 --ny 16 --nz 8 --volumes 120 --control-extra 'noise-model iWLS'"));
-    const std::string script = tmp.write("kill.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import os, re, resource, signal, subprocess, sys
 exe, d, ctl = sys.argv[1:4]
 inputs, cmd = sorted(os.listdir(d)), [exe, "control.txt", "-R", "x"]
@@ -226,10 +189,8 @@ open(ctl, "w").write(re.sub(r"\brun(\d)[.]", d + r"/run\1.", open(d + "/control.
 r = subprocess.run([exe, ctl], cwd="/proc", capture_output=True)
 assert r.returncode == 1 and b"Analyzing" not in r.stdout, r
 assert b"Error: cannot create files in the current directory" in r.stdout, r
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" + dir + "' '" +
-                                tmp.file("abs.txt") + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" + dir + "' '" + tmp.file("abs.txt") + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 // Under AR the residue is data minus the fitted model (its time mean is near
@@ -240,7 +201,7 @@ TEST(Analysis, ArResidueAndFilteredBaselineFollowTheVoxelsOwnData) {
     ASSERT_EQ(0, make_dataset(d.path(), "--nx 4 --ny 3 --nz 2 --runs 1 --volumes 80 --conditions 1 --control-extra 'AR 1' "
                                         "--control-extra 'frequency-filter 0 0.2'"));
     ASSERT_EQ(run_fmriglm("control.txt -R x", d.path()).status, 0);
-    const std::string script = d.write("check.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, numpy as np, nibabel as nib
 d = sys.argv[1]
 y = np.asarray(nib.load(d + "/run1.nii").dataobj, dtype=np.float64).reshape(-1, 80, order="F")
@@ -250,9 +211,8 @@ bad = np.abs(avg[:, 0] / y.mean(1) - 1) > 0.01
 bad |= np.abs(r.mean(1)) > 0.5 * avg[:, 1]
 print(bad.sum())
 sys.exit(1 if bad.any() else 0)
-)PY");
-    const ProgramResult check = run_command("'" FMRIGLM_PYTHON "' '" + script + "' '" + d.path() + "'");
-    EXPECT_EQ(check.status, 0) << check.output;
+)PY", "'" + d.path() + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }
 
 // The p maps of AR fits take the degrees of freedom (one row) or the F scale
@@ -339,8 +299,8 @@ TEST(Analysis, FalsePositiveRatesAreNominal) {
 }
 
 // Maps and residues do not depend on the number of threads, under every noise
-// model and filter (OLS and AR 1 on two blocks of voxels with -s: the second
-// is read while the first is fitted).
+// model and filter, nor on the blocks of voxels (OLS and AR 1 on two blocks
+// with -s: the second is read while the first is fitted; then on one block).
 TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
     TempDir d;
     for (const char *size : {"--nx 20 --ny 20 --nz 13", "--nx 10 --ny 8 --nz 6"}) {
@@ -348,27 +308,32 @@ TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
         const std::string control = read_file(d / "control.txt"), runs = control.substr(control.find("runs:"));
         const bool blocks = size[5] == '2';
         for (const char *model : {"noise-model OLS", "AR 1", "AR 2", "noise-model iWLS", "noise-model iWLS\nAR 1",
-                                  "frequency-filter 0 0.2", "AR 1\nfrequency-filter 0.02 1000", "noise-model fPET"}) {
+                                  "frequency-filter 0 0.2", "AR 1\nfrequency-filter 0.02 1000", "noise-model fPET",
+                                  "noise-model iWLS\nfrequency-filter 0 0.1"}) {
             if (blocks != (std::string(model) == "noise-model OLS" || std::string(model) == "AR 1")) continue;
             d.write("c.glm", control.substr(0, control.find("runs:")) + model + "\n" + runs);
-            std::map<std::string, std::string> maps[3];
-            for (int j = 0; j < 3; ++j) {
-                ASSERT_EQ(run_fmriglm("c.glm -s -R x -j " + std::to_string(j + 1), d.path()).status, 0) << model;
+            std::map<std::string, std::string> maps[4];
+            for (int j = 0; j < 4; ++j) {
+                const std::string options = j < 3 ? "-s -R x -j " + std::to_string(j + 1) : "-R x";
+                const ProgramResult run = run_fmriglm("c.glm " + options, d.path());
+                ASSERT_EQ(run.status, 0) << model;
+                // The band, set aside while the iWLS tests are calibrated, filters the data.
+                EXPECT_EQ(run.output.find(" before GLM\n") != std::string::npos, std::strstr(model, "frequency-filter") != nullptr);
                 for (const auto &f : std::filesystem::directory_iterator(d.path()))
                     if (f.path().extension() == ".nii" && f.path().filename().string().rfind("run", 0) != 0)
                         maps[j][f.path().filename()] = read_file(f.path());
             }
-            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2]) << model;
+            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2] && maps[0] == maps[3]) << model;
         }
     }
 }
 
 TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
     TempDir dir;
-    std::vector<float> low(10, 100.0f), high(10, 1000.0f);
-    low[0] = 97.3f, low[1] = 102.7f;
-    high[0] = 1005.5f, high[1] = 994.5f;
-    write_run(dir, "run", {low, high});
+    std::vector<float> samples(20, 100.0f);  // voxel 0 near 100, voxel 1 near 1000
+    for (int t = 0; t < 10; ++t) samples[2 * t + 1] = 1000.0f;
+    samples[0] = 97.3f, samples[2] = 102.7f, samples[1] = 1005.5f, samples[3] = 994.5f;
+    write_xdisplay_run(dir, "run.bfloat", {2, 1, 1, 10}, sample_bytes<float>(samples));
     dir.write("run.glm", "2\n");
     dir.write("ctl.glm", "baseline-terms 1\noutput-format zep\nruns:\nrun.bfloat run.glm\n");
 
@@ -390,7 +355,7 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
     EXPECT_EQ(field<std::int16_t>(residue, 0), -269);  // -2.7 on 100: just below 270 in float
 
     ASSERT_EQ(run_fmriglm("ctl.glm -R x", dir.path()).status, 0);
-    const std::vector<float> floats = floats_of(read_file(dir.file("residue.bfloat")), 0);
+    const std::vector<float> floats = floats_of(read_file(dir.file("residue.bfloat")));
     ASSERT_EQ(floats.size(), 20u);
     EXPECT_NEAR(floats[0], -2.7f, 1e-4f);
     EXPECT_NEAR(floats[3], -5.5f, 1e-4f);
@@ -401,7 +366,7 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
 TEST(Analysis, BrainMasksLeaveBackgroundOutAndZMapsCarryIntents) {
     TempDir tmp;
     // Two data sets equal inside an ellipsoidal brain, outside it 5 % and 0 of the signal.
-    const std::string script = tmp.write("mask.py", R"PY(
+    const ProgramResult py = run_python(R"PY(
 import sys, os, glob, shutil, subprocess, numpy as np, nibabel as nib
 from scipy import stats
 exe, gen, d = sys.argv[1:]
@@ -438,8 +403,6 @@ assert (run("0", "mask auto", "zero")[0]["mask.nii"][..., 0] == mask).all()
 nib.save(nib.Nifti1Image(np.ones((8, 8, 3), np.int16), None), f"{d}/small.nii")
 out = run("0", "mask ../small.nii", "small", 1)[1]
 assert "Error: the mask ../small.nii has dimensions (8,8,3), but the runs have (8,8,4).\n" in out, out
-)PY");
-    const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
-                                "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
+)PY", "'" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET "' '" + tmp.path() + "'");
+    EXPECT_EQ(py.status, 0) << py.output;
 }

@@ -80,24 +80,6 @@ TEST(ARMaps, GaussianSmoothingWithBorderRenormalisation) {
               std::string::npos);
 }
 
-TEST(ARMaps, ZeroWidthAndZeroOrder) {
-    file_list_root = RunEntry{};
-    file_list_root.nx = 2, file_list_root.ny = file_list_root.nz = 1;
-    GLM_input.AR_order = 1;
-    GLM_input.AR_smoothing = 0.0f;
-    OwnedMatrix<float> maps(2, 2);
-    maps[0][1] = 1.0f, maps[1][1] = 0.0f;
-    auto_cor = maps.get();
-    EXPECT_EQ(stdout_of([] { smooth_AR_maps(); }), "No spatial filtering of AR maps - width = 0\n");
-    EXPECT_EQ(maps[0][1], 1.0f);
-
-    // Order 0: maps of one white-noise column; nothing estimated or written.
-    GLM_input.AR_order = 0;
-    EXPECT_EQ(analyze_AR_noise(), 0);
-    ASSERT_NE(auto_cor, maps.get());
-    EXPECT_EQ(auto_cor[1][0], 1.0f);
-}
-
 TEST(BrainMask, CutBetweenBackgroundAndBrainAndIsolatedVoxels) {
     // 40 % brain with means from 700 to 1300; background: none, 0, 5 % and 30 % of the brain.
     for (const float background : {-1.0f, 0.0f, 50.0f, 300.0f}) {

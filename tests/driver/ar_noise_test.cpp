@@ -1,6 +1,5 @@
 // The AR estimation pass over a small data set read block by block.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -13,7 +12,7 @@
 #include "glm/ar_model.h"
 #include "glm/basis.h"
 #include "glm/state.h"
-#include "support/cli.h"
+#include "support/runs.h"
 
 TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
     // 15 voxels of 40 time points, each an AR(1) series of its own coefficient.
@@ -27,8 +26,7 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
             data[static_cast<std::size_t>(t) * V + v] = 100.0f + v + e;
         }
     }
-    dir.write("run.hdr", "matrix 5 3 1 40\nresolution 2 2 2 2\n");
-    dir.write("run.bfloat", std::string(reinterpret_cast<const char *>(data.data()), data.size() * sizeof(float)));
+    write_xdisplay_run(dir, "run.bfloat", {5, 3, 1, T}, sample_bytes<float>(data));
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
 
@@ -40,14 +38,13 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
     GLM_input.output_format = 0;
     GLM.initialized = 1;
     build_run_list();
-    int total = 0;
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(initialize_runs(&total), 0);
-    ASSERT_EQ(GLM_define_basis_functions(), 0);
-    BLOCK_SIZE = 4;  // blocks of 4, 4, 4 and 3 voxels
-    const int result = analyze_AR_noise();
-    fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
+    int total = 0, result = -1;
+    const std::string out = stdout_of([&] {
+        ASSERT_EQ(initialize_runs(&total), 0);
+        ASSERT_EQ(GLM_define_basis_functions(), 0);
+        BLOCK_SIZE = 4;  // blocks of 4, 4, 4 and 3 voxels
+        result = analyze_AR_noise();
+    });
     ASSERT_EQ(result, 0) << out;
     // Fewer than 100 voxels: progress counts by voxel share.
     EXPECT_NE(out.find("\rComputing 2 AR maps, 0 percent done\rComputing 2 AR maps, 6 percent done"),
@@ -73,9 +70,6 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
     // Maps that cannot be stored are an error, not a success.
     std::filesystem::remove("AR.bfloat");
     std::filesystem::create_directory("AR.bfloat");  // the finished file cannot take its name
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(analyze_AR_noise(), 1);
-    fflush(stdout);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Error writing file `AR'\n"), std::string::npos);
+    EXPECT_NE(stdout_of([] { EXPECT_EQ(analyze_AR_noise(), 1); }).find("Error writing file `AR'\n"), std::string::npos);
     std::filesystem::current_path(previous);
 }

@@ -39,6 +39,20 @@ void add_stimulus(int e, float on, float off) {
     GLM.stim_on[e][s] = on, GLM.stim_off[e][s] = off, GLM.stim_magnitude[e][s] = 1.0f;
 }
 
+// Baseline column 2k + r (after the events) holds term k of run r: x^k less
+// its mean over the run (x from 0 to 1), 0 outside the run; a one-point run
+// has its offset and zeros (never 0/0).
+void expect_baseline_terms(int first, int terms, int length0, int length1) {
+    for (int t = 0; t < length0 + length1; ++t)
+        for (int k = 0; k < terms; ++k)
+            for (int r = 0; r < 2; ++r) {
+                const int n = r ? length1 : length0, d = t - (r ? length0 : 0);
+                const double x = n > 1 ? d / (n - 1.0) : 0.0, level = k ? 1.0 / (k + 1) : 0.0;
+                const double want = d < 0 || d >= n ? 0.0 : n == 1 && k ? 0.0 : std::pow(x, k) - level;
+                EXPECT_NEAR(GLM.design_matrix[t][first + 2 * k + r], want, 1e-6) << t << " " << k << " " << r;
+            }
+}
+
 TEST(Basis, EventColumnsThenBaselineTermsRunByRun) {
     make_runs({10, 10}, 3);
     for (int n = 1; n <= 3; ++n) add_stimulus(add_event(n, SHAPE_SQUARE), 4.0f * n, 4.0f * n + 6.0f);
@@ -46,40 +60,21 @@ TEST(Basis, EventColumnsThenBaselineTermsRunByRun) {
     EXPECT_EQ(GLM.initialized, 2);
     ASSERT_EQ(GLM.nbasis, 9);
     EXPECT_EQ(GLM.nbaseline_basis, 6);
+    EXPECT_EQ(GLM.DOF, 11.0f);
     // Event 1 is on from 4 s to 10 s inclusive: time points 2..5.
     for (int t = 0; t < 20; ++t) EXPECT_EQ(GLM.design_matrix[t][0], (t >= 2 && t <= 5) ? 1.0f : 0.0f) << t;
-    for (int t = 0; t < 20; ++t) {
-        const bool run0 = t < 10;
-        EXPECT_EQ(GLM.design_matrix[t][3], run0 ? 1.0f : 0.0f);
-        EXPECT_EQ(GLM.design_matrix[t][4], run0 ? 0.0f : 1.0f);
-        const float x = (run0 ? t : t - 10) / 9.0f;
-        EXPECT_NEAR(GLM.design_matrix[t][run0 ? 5 : 6], x - 0.5f, 1e-6);
-        EXPECT_EQ(GLM.design_matrix[t][run0 ? 6 : 5], 0.0f);
-        EXPECT_NEAR(GLM.design_matrix[t][run0 ? 7 : 8], x * x - 1.0f / 3.0f, 1e-6);
-    }
-    EXPECT_EQ(GLM.DOF, 11.0f);
-
-    make_runs({12}, 0);
-    add_stimulus(add_event(5, SHAPE_SQUARE), 0.0f, 4.0f);
-    ASSERT_EQ(GLM_define_basis_functions(), 0);
-    EXPECT_EQ(GLM.nbasis, 1);
-}
-
-TEST(Basis, BaselineTermsOfAnElevenPointRunAndASinglePointRun) {
-    // The one-point run's higher columns are all zero, so the design is singular;
-    // its values are written before that is found.
+    expect_baseline_terms(3, 3, 10, 10);
+    // A run of 11 points and one of a single point: that one's higher columns are
+    // all zero, so the design is singular; its values are written before that is found.
     make_runs({11, 1}, 4);
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(GLM_define_basis_functions(), 1); }),
               SINGULAR + "The columns of offset0 and slope1 are nearly dependent.\n");
     ASSERT_EQ(GLM.nbasis, 8);
-    for (int t = 0; t < 11; ++t) {
-        EXPECT_NEAR(GLM.design_matrix[t][2], -0.5 + 0.1 * t, 1e-6) << t;
-        EXPECT_NEAR(GLM.design_matrix[t][4], (0.1 * t) * (0.1 * t) - 1.0 / 3.0, 1e-6) << t;
-        EXPECT_NEAR(GLM.design_matrix[t][6], std::pow(0.1 * t, 3) - 0.25, 1e-6) << t;
-    }
-    // The one-point run: constant 1, higher terms 0 (never 0/0).
-    EXPECT_EQ(GLM.design_matrix[11][1], 1.0f);
-    for (int column : {3, 5, 7}) EXPECT_EQ(GLM.design_matrix[11][column], 0.0f) << column;
+    expect_baseline_terms(0, 4, 11, 1);
+    make_runs({12}, 0);
+    add_stimulus(add_event(5, SHAPE_SQUARE), 0.0f, 4.0f);
+    ASSERT_EQ(GLM_define_basis_functions(), 0);
+    EXPECT_EQ(GLM.nbasis, 1);
 }
 
 TEST(Basis, ExcludedRowsAreZeroedOnlyInTheMaskedDesign) {

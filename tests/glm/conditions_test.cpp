@@ -7,6 +7,7 @@
 #include "glm/conditions.h"
 #include "glm/fit_context.h"
 #include "glm/state.h"
+#include "support/cli.h"
 
 namespace {
 
@@ -22,11 +23,8 @@ void set_events(std::vector<int> numbers) {
 std::vector<int> row(int c, int r) { return std::vector<int>(GLM.contrast[c][r], GLM.contrast[c][r] + GLM.nbasis); }
 
 int define(const char *text, std::string *out = nullptr, int flag = 1) {
-    int count = -1;
-    testing::internal::CaptureStdout();
-    const int result = GLM_define_conditions(flag, text, &count);
-    fflush(stdout);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    int count = -1, result = 0;
+    const std::string printed = stdout_of([&] { result = GLM_define_conditions(flag, text, &count); });
     if (out) *out = printed;
     return result ? -1 : count;
 }

@@ -44,10 +44,10 @@ TEST(Convolution, KernelsAreAppliedCausallyAndCutAtTheEnd) {
 TEST(Convolution, MissingDrugKernelsEndTheProgram) {
     std::vector<float> p(6, 1.0f);
     drug_event(0.0f, 5.0f, 0);
-    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(1, 1, p.data(), 0),
+    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(1, 1, p.data(), 0), 1,
                        "Programming error 1 in function GLMInternal_convolve_paradigm_IRF\\.");
     drug_event(5.0f, 0.0f, 0);
-    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(2, 1, p.data(), 0),
+    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(2, 1, p.data(), 0), 1,
                        "Programming error 2 in function GLMInternal_convolve_paradigm_IRF\\.");
 }
 

@@ -91,7 +91,7 @@ TEST(FrequencyFilter, PreFilterChecksTheModelFirst) {
     std::vector<float> y = set_model(10, 2.0f);
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(GLM_PreFilter(0, 10, y.data()), 1); }), "Error in GLM_PreFilter: first initialize the GLM and define stimuli\n");
     GLM.initialized = 2;
-    EXPECT_EXIT_PRINTS(GLM_PreFilter(0, 9, y.data()),
+    EXPECT_EXIT_PRINTS(GLM_PreFilter(0, 9, y.data()), 1,
                        "Error: the number of data time points \\(9\\) does not match the number in the GLM \\(10\\)\\.");
 
     // Without an AR model the pre-fit filter is the band filter alone.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -53,6 +54,13 @@ TEST(Parameters, SettersRebuildTheDesign) {
     ASSERT_EQ(GLM_set_time_constant(d, 20.0f), 0);
     EXPECT_EQ(GLM.drug_irf_length[d], 100);  // ten times 20 s at 2 s
     const std::vector<float> d20 = column(d);
+    // The pulse at points 10-12 through the 5 s decay kernel, then the 20 s rise kernel, scaled to a peak of 1.
+    std::vector<double> decayed(40, 0.0), drug(40, 0.0);
+    for (int i = 0; i < 40; ++i)
+        for (int k = 0; k <= i; ++k) decayed[i] += (i - k >= 10 && i - k <= 12) * std::exp(-2.0 * k / 5);
+    for (int i = 0; i < 40; ++i)
+        for (int k = 0; k <= i; ++k) drug[i] += 2.0 * k / 20 * std::exp(-2.0 * k / 20) * decayed[i - k];
+    for (int i = 0; i < 40; ++i) EXPECT_NEAR(d20[i], drug[i] / *std::max_element(drug.begin(), drug.end()), 1e-5) << i;
     ASSERT_EQ(GLM_set_time_constant(d, 1.0f), 0);
     EXPECT_EQ(GLM.drug_irf_length[d], 20);  // the 5 s decay is now the longer constant
     EXPECT_NE(column(d), d20);

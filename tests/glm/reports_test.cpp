@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "glm/conditions.h"
@@ -69,9 +66,8 @@ TEST(Reports, InputFilesAndStimuli) {
 
 TEST(Reports, BasisFileForTwoRuns) {
     const auto previous = std::filesystem::current_path();
-    const auto dir = std::filesystem::temp_directory_path() / ("basis_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
+    TempDir dir;
+    std::filesystem::current_path(dir.path());
     GLM_reset_model_state();
     GLM.nruns = 2, GLM.ntime = 2, GLM.nevents = 2, GLM.nbasis = 6;
     GLM.event_number[0] = 10, GLM.event_number[1] = 11;
@@ -81,9 +77,7 @@ TEST(Reports, BasisFileForTwoRuns) {
         for (int b = 0; b < 6; ++b) design[t][b] = static_cast<float>(t * 6 + b) / 4.0f - 1.0f;
     GLM.design_unmasked = design.get();
     EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "");
-    std::stringstream text;
-    text << std::ifstream("basis.dat").rdbuf();
-    EXPECT_EQ(text.str(),
+    EXPECT_EQ(read_file("basis.dat"),
               "x event_a event_b offset0 offset1 slope0 slope1 \n"
               "0 -1.000000 -0.750000 -0.500000 -0.250000 0.000000 0.250000 \n"
               "1 0.500000 0.750000 1.000000 1.250000 1.500000 1.750000 \n");
@@ -92,7 +86,6 @@ TEST(Reports, BasisFileForTwoRuns) {
     EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "Error writing the basis function output file basis.dat.\n");
     GLM.design_unmasked = nullptr;  // borrowed
     std::filesystem::current_path(previous);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Reports, ConditionsAndTheirTexts) {

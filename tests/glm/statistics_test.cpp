@@ -43,20 +43,8 @@ TEST(IncompleteBeta, AgreesWithScipyOverAGridIncludingLargeDegreesOfFreedom) {
             << "a=" << ref[i] << " b=" << ref[i + 1] << " x=" << ref[i + 2];
     EXPECT_EQ(ibeta(3.0, 4.0, 0.0), 0.0);
     EXPECT_EQ(ibeta(3.0, 4.0, 1.0), 1.0);
-    EXPECT_EXIT_PRINTS(ibeta(0.0, 2.0, 0.5), "ibeta: Domain error!, a = 0, b = 2\n");
-    EXPECT_EXIT_PRINTS(ibeta(1.0, -1.0, 0.5), "ibeta: Domain error!, a = 1, b = -1\n");
-}
-
-TEST(ConditionTest, OneRowGivesTheTwoSidedTPValue) {
-    StatsModel m(2, {{{1, 0}}, {{0, -1}}});
-    GLM_calc_covariance_matrix();
-    const std::vector<float> a = test({2, 2}, 1.0f, 0);
-    EXPECT_FLOAT_EQ(a[0], 4.0f);
-    EXPECT_FLOAT_EQ(a[1], 2.0f);
-    EXPECT_NEAR(a[2], 0.05926553544657048, 1e-7);  // scipy.stats.f.sf(4, 1, 20) = 2 * t.sf(2, 20)
-    EXPECT_FLOAT_EQ(a[5], 1.0f);
-    const std::vector<float> b = test({2, 2}, 4.0f, 1);  // contrast -1: negative effect and t
-    EXPECT_EQ(std::vector<float>({b[1], b[4], b[5]}), std::vector<float>({-1, -2, 2}));
+    EXPECT_EXIT_PRINTS(ibeta(0.0, 2.0, 0.5), 1, "ibeta: Domain error!, a = 0, b = 2\n");
+    EXPECT_EXIT_PRINTS(ibeta(1.0, -1.0, 0.5), 1, "ibeta: Domain error!, a = 1, b = -1\n");
 }
 
 TEST(ConditionTest, SeveralRowsGiveTheUpperTailOfF) {

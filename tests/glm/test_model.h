@@ -14,10 +14,7 @@
 #include "glm/state.h"
 #include "numerics/arrays.h"
 #include "support/cli.h"
-
-// Death test of a statement whose message goes to standard output.
-#define EXPECT_EXIT_PRINTS(statement, regex) \
-    EXPECT_EXIT({ std::fflush(stdout); dup2(2, 1); statement; }, testing::ExitedWithCode(1), regex)
+#include "support/exit_output.h"
 
 // Runs a Python script and returns the numbers it prints.
 inline std::vector<double> python_values(const std::string &script) {

@@ -47,6 +47,11 @@ ProgramResult run_command(const std::string &shell_command, const std::string &s
     return result;
 }
 
+ProgramResult run_python(const std::string &script, const std::string &arguments) {
+    TempDir dir;
+    return run_command("'" FMRIGLM_PYTHON "' '" + dir.write("script.py", script) + "' " + arguments);
+}
+
 ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text) {
     return run_command("cd '" + dir + "' && '" FMRIGLM_EXE "' " + arguments, stdin_text);
 }

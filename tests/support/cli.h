@@ -33,6 +33,10 @@ private:
 // Runs a shell command with standard input from stdin_text (empty: none).
 ProgramResult run_command(const std::string &command, const std::string &stdin_text = "");
 
+// Runs a Python script (numpy, scipy, statsmodels, nibabel at hand) with the
+// given argument text.
+ProgramResult run_python(const std::string &script, const std::string &arguments);
+
 // Runs the built program with the given argument text (passed through the
 // shell) in directory dir, with standard input from stdin_text (empty: none).
 ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, const std::string &stdin_text = "");
