@@ -59,14 +59,3 @@ ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, 
 int make_dataset(const std::string &dir, const std::string &options) {
     return run_command("'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options).status;
 }
-
-// Death tests run the test binary again rather than fork it: once the worker
-// pool has started threads, a forked child can block for ever on a lock one of
-// them held (seen when the whole binary runs in one process).
-namespace {
-struct ThreadsafeDeathTests : testing::Environment {
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-[[maybe_unused]] testing::Environment *const threadsafe_death_tests =
-    testing::AddGlobalTestEnvironment(new ThreadsafeDeathTests);
-}  // namespace
