@@ -1,4 +1,5 @@
 #include "glm/ar_correction.h"
+#include "glm/ar_model.h"
 
 #include <cmath>
 #include <vector>
@@ -81,18 +82,9 @@ bool GLM_autocorrelation_covariance(int q, const float *coeff, int n, double *ou
     double small[2 * 9 + 2 * 64];
     const std::size_t size = 2 * (qq + 1) + 2 * qq * qq;
     double *phi = q <= 8 ? small : room(size), *previous = phi + qq + 1, *I_B = previous + qq + 1, *G = I_B + qq * qq;
-    double v = 1.0;
+    double v;
     for (int k = 0; k <= q; ++k) phi[k] = 0.0;
-    for (int k = 1; k <= q; ++k) {
-        double num = coeff[k];
-        for (int j = 1; j < k; ++j) num -= phi[j] * coeff[k - j];
-        const double kappa = num / v;
-        if (!(std::fabs(kappa) < 1.0)) return false;
-        for (int j = 1; j < k; ++j) previous[j] = phi[j];
-        for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
-        phi[k] = kappa;
-        v *= 1.0 - kappa * kappa;
-    }
+    if (!GLM_levinson_durbin(coeff, q, phi, previous, v)) return false;
     for (int a = 0; a < q; ++a)
         for (int b = 0; b < q; ++b) I_B[a * q + b] = a == b ? 1.0 : 0.0;
     for (int k = 1; k <= q; ++k)

@@ -128,17 +128,8 @@ bool cholesky_factor(int q) {
 bool extend_autocorrelation(double *rho, int p, int count) {
     if (phi_work.size() < 2 * (p + 1)) phi_work = OwnedVector<double>(2 * (p + 1), "Allocation error in double_vector().");
     double *phi = phi_work.get(), *previous = phi + (p + 1);
-    double v = 1.0;
-    for (int k = 1; k <= p; ++k) {
-        double num = rho[k];
-        for (int j = 1; j < k; ++j) num -= phi[j] * rho[k - j];
-        const double kappa = num / v;
-        if (!(std::fabs(kappa) < 1.0)) return false;
-        for (int j = 1; j < k; ++j) previous[j] = phi[j];
-        for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
-        phi[k] = kappa;
-        v *= 1.0 - kappa * kappa;
-    }
+    double v;
+    if (!GLM_levinson_durbin(rho, p, phi, previous, v)) return false;
     for (int m = p + 1; m <= p + count; ++m) {
         double sum = 0.0;
         for (int i = 1; i <= p; ++i) sum += phi[i] * rho[m - i];

@@ -1,6 +1,7 @@
 // AR noise model: bias-reduced autocorrelations and pre-whitening.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -46,3 +47,23 @@ void GLMInternal_whiten_model(int save);
 // Must be called after the build has completed the model with unit weights;
 // it also keeps that design and its pseudo-inverse for the AR estimates.
 void GLMInternal_calculate_residual_matrix();
+
+// Levinson-Durbin: the AR coefficients phi[1 .. p] and the innovation variance
+// v (relative to rho[0] = 1) of the autocorrelations rho[1 .. p]; previous
+// holds p + 1 values of work. False when a reflection reaches 1 (rho is not
+// the autocorrelation of a stationary process).
+template <typename T>
+bool GLM_levinson_durbin(const T *rho, int p, double *phi, double *previous, double &v) {
+    v = 1.0;
+    for (int k = 1; k <= p; ++k) {
+        double num = rho[k];
+        for (int j = 1; j < k; ++j) num -= phi[j] * rho[k - j];
+        const double kappa = num / v;
+        if (!(std::fabs(kappa) < 1.0)) return false;
+        for (int j = 1; j < k; ++j) previous[j] = phi[j];
+        for (int j = 1; j < k; ++j) phi[j] = previous[j] - kappa * previous[k - j];
+        phi[k] = kappa;
+        v *= 1.0 - kappa * kappa;
+    }
+    return true;
+}
