@@ -61,6 +61,7 @@ TEST(XdisplayHeader, ErrorMessages) {
         {"c.hdr", "x 4\n# note\nsize 3\n", "c.bfloat", "Error reading line 3 of file '@/c.hdr'\n"},
         {"d.hdr", "x 4\ndirection 1 -1 0.5\n", "d.bfloat",
          "Error: allowed values for direction (1,-1,0.5) are 1 and -1.\nError reading line 2 of file '@/d.hdr'\n"},
+        {"m.hdr", "x 4\ndirection 1 -1\n", "m.bfloat", "Error reading line 2 of file '@/m.hdr'\n"},
         {"e.hdr", "x 1\ndata-type phase\n", "e.bfloat",
          "Error: arguments for data-type are\n1) magnitude (this is the default),\n2) complex (or real-imaginary),\n"
          "3) magnitude-phase\nError reading line 2 of file '@/e.hdr'\n"},
