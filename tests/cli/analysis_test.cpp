@@ -359,6 +359,12 @@ TEST(Analysis, ResidueWithoutConditionsTruncatesTowardZero) {
     ASSERT_EQ(floats.size(), 20u);
     EXPECT_NEAR(floats[0], -2.7f, 1e-4f);
     EXPECT_NEAR(floats[3], -5.5f, 1e-4f);
+
+    samples[5] = 41000.0f, samples[7] = -39000.0f;  // residues of voxel 1 beyond 16 bits at times 2 and 3
+    write_xdisplay_run(dir, "run.bfloat", {2, 1, 1, 10}, sample_bytes<float>(samples));
+    ASSERT_EQ(run_fmriglm("ctl.glm -r", dir.path()).status, 0);
+    residue = read_file(dir.file("residue.bshort"));
+    EXPECT_EQ(field<std::int16_t>(residue, 10) * 65536 + field<std::int16_t>(residue, 14), 32767 * 65536 - 32768);
 }
 
 }  // namespace
