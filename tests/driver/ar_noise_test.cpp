@@ -11,6 +11,7 @@
 #include "driver/runs.h"
 #include "glm/ar_model.h"
 #include "glm/basis.h"
+#include "glm/event_file.h"
 #include "glm/state.h"
 #include "support/runs.h"
 
@@ -30,42 +31,49 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
 
-    GLM_reset_model_state();
-    GLM_input.nruns = GLM.nruns = 1;
-    std::snprintf(GLM_input.fmri_file[0], NAME_SIZE, "run.bfloat");
-    GLM.tr[0] = 2.0f, GLM.ntime = T, GLM.run_start[0] = 0, GLM.run_stop[0] = T - 1;
-    GLM_input.nbaseline_terms = 2, GLM_input.AR_order = 2, GLM_input.AR_smoothing = 0.0f;
-    GLM_input.output_format = 0;
-    GLM.initialized = 1;
-    build_run_list();
-    int total = 0, result = -1;
-    const std::string out = stdout_of([&] {
-        ASSERT_EQ(initialize_runs(&total), 0);
-        ASSERT_EQ(GLM_define_basis_functions(), 0);
-        BLOCK_SIZE = 4;  // blocks of 4, 4, 4 and 3 voxels
-        result = analyze_AR_noise();
-    });
-    ASSERT_EQ(result, 0) << out;
-    // Fewer than 100 voxels: progress counts by voxel share.
-    EXPECT_NE(out.find("\rComputing 2 AR maps, 0 percent done\rComputing 2 AR maps, 6 percent done"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find("\rComputing 2 AR maps, 93 percent done\n\nNo spatial filtering of AR maps - width = 0\n"),
-              std::string::npos) << out;
+    // With offsets per run the residuals are formed from centred series; an
+    // explicit constant baseline event instead of them takes the other path.
+    for (const bool offsets : {false, true}) {
+        GLM_reset_model_state();
+        GLM_input.nruns = GLM.nruns = 1;
+        std::snprintf(GLM_input.fmri_file[0], NAME_SIZE, "run.bfloat");
+        GLM.tr[0] = 2.0f, GLM.ntime = T, GLM.run_start[0] = 0, GLM.run_stop[0] = T - 1;
+        GLM_input.nbaseline_terms = offsets ? 2 : 0, GLM_input.AR_order = 2, GLM_input.AR_smoothing = 0.0f;
+        GLM_input.output_format = 0;
+        GLM.initialized = 1;
+        build_run_list();
+        int total = 0, result = -1;
+        dir.write("ev.glm", "2\n\nB baseline 0\n");
+        const std::string out = stdout_of([&] {
+            ASSERT_EQ(initialize_runs(&total), 0);
+            if (!offsets) GLM.ntime = 0;  // the event file sets the run's points
+            ASSERT_TRUE(offsets || GLM_read_event_file(dir.file("ev.glm").c_str(), 0, T) == 0);
+            ASSERT_EQ(GLM_define_basis_functions(), 0);
+            BLOCK_SIZE = 4;  // blocks of 4, 4, 4 and 3 voxels
+            result = analyze_AR_noise();
+        });
+        ASSERT_EQ(result, 0) << out;
+        // Fewer than 100 voxels: progress counts by voxel share.
+        EXPECT_NE(out.find("\rComputing 2 AR maps, 0 percent done\rComputing 2 AR maps, 6 percent done"),
+                  std::string::npos) << out;
+        EXPECT_NE(out.find("\rComputing 2 AR maps, 93 percent done\n\nNo spatial filtering of AR maps - width = 0\n"),
+                  std::string::npos) << out;
 
-    const std::string maps = read_file(dir.file("AR.bfloat"));
-    ASSERT_EQ(maps.size(), 2 * V * sizeof(float));
-    const float *stored = reinterpret_cast<const float *>(maps.data());
-    std::vector<float> series(T), coefficients(3);
-    for (int v = 0; v < V; ++v) {
-        for (int t = 0; t < T; ++t) series[t] = data[static_cast<std::size_t>(t) * V + v];
-        ASSERT_EQ(GLM_calculate_AR_coefficient(T, series.data(), 2, coefficients.data()), 0);
-        // The pass estimates eight voxels at a time: the same to rounding.
-        EXPECT_NEAR(stored[v], coefficients[1], 1e-5) << v;
-        EXPECT_NEAR(stored[V + v], coefficients[2], 1e-5) << v;
-        EXPECT_EQ(auto_cor[v][1], stored[v]);
+        const std::string maps = read_file(dir.file("AR.bfloat"));
+        ASSERT_EQ(maps.size(), 2 * V * sizeof(float));
+        const float *stored = reinterpret_cast<const float *>(maps.data());
+        std::vector<float> series(T), coefficients(3);
+        for (int v = 0; v < V; ++v) {
+            for (int t = 0; t < T; ++t) series[t] = data[static_cast<std::size_t>(t) * V + v];
+            ASSERT_EQ(GLM_calculate_AR_coefficient(T, series.data(), 2, coefficients.data()), 0);
+            // The pass estimates eight voxels at a time: the same to rounding.
+            EXPECT_NEAR(stored[v], coefficients[1], 1e-5) << v;
+            EXPECT_NEAR(stored[V + v], coefficients[2], 1e-5) << v;
+            EXPECT_EQ(auto_cor[v][1], stored[v]);
+        }
+        EXPECT_GT(stored[14], 0.5f);  // the voxels of strong positive and negative correlation
+        EXPECT_LT(stored[0], -0.5f);
     }
-    EXPECT_GT(stored[14], 0.5f);  // the voxels of strong positive and negative correlation
-    EXPECT_LT(stored[0], -0.5f);
 
     // Maps that cannot be stored are an error, not a success.
     std::filesystem::remove("AR.bfloat");

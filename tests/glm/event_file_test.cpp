@@ -136,6 +136,8 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
                                       "alpha.\n" + gamma_example},
         {"2\n\n1\n5\n", "Error reading line 4 of the GLM file " + p +
                             "\nThis should be on time & off time for event 1 and stim 0.\n" + square_example},
+        {"2\n\n1 gamma 5\nx\n", "Error reading line 4 of the GLM file " + p + "\nThis line should at least give the "
+                                     "ON time for event 1 and stim 0.\n" + gamma_example},
         {"2\n\n1 gamma 5\n38\n", "Error: OFF time must be > ON time for stim 0 of event 1.\n"},
         {"2\n\n-\n6 5\n", "Error: OFF time must be >= ON time for exclusion segments (event -).\n"},
         {"2\n\nt table 0\n3 4\n", "Error: column number (0) for event t\n       >= number of columns (0) for run 0\n"},

@@ -68,8 +68,8 @@ TEST(Paradigm, MatchesASampleBySampleEvaluation) {
     // Random stimuli on a grid step of 2/7 s; every sample is compared with the
     // direct definition, all stimuli tested at every sample.
     Lcg rng(7);
-    for (int shape : {SHAPE_GAMMA, SHAPE_EXP_DOWN, SHAPE_SIGMOID}) {
-        const bool apart = shape == SHAPE_EXP_DOWN;  // may not overlap
+    for (int shape : {SHAPE_GAMMA, SHAPE_EXP_DOWN, SHAPE_SIGMOID, SHAPE_COSINE, SHAPE_SINE, SHAPE_RAMP_DOWN}) {
+        const bool apart = shape != SHAPE_GAMMA && shape != SHAPE_SIGMOID;  // may not overlap
         std::vector<std::vector<float>> stims;
         for (int s = 0; s < 40; ++s) {
             const float on = apart ? 5.0f * s - 3.0f + 0.3f * (rng.next() + 1) : 100.0f * rng.next() + 95.0f;
@@ -84,11 +84,16 @@ TEST(Paradigm, MatchesASampleBySampleEvaluation) {
             for (const auto &s : stims) {
                 if (!(s[0] <= t && t <= s[1])) continue;
                 const double x = (t - s[0]) / 3.3f, a = 1.7f;
-                want = static_cast<float>(shape == SHAPE_GAMMA ? want + s[2] * std::pow(x, a) * std::exp(a * (1 - x))
-                                          : apart             ? want + s[2] * std::exp(-x)
-                                                              : want + s[2] * x / std::sqrt(1 + x * x));
+                const double f = shape == SHAPE_GAMMA     ? std::pow(x, a) * std::exp(a * (1 - x))
+                                 : shape == SHAPE_EXP_DOWN ? std::exp(-x)
+                                 : shape == SHAPE_SIGMOID  ? x / std::sqrt(1 + x * x)
+                                 : shape == SHAPE_COSINE   ? std::cos(2 * M_PI * x)
+                                 : shape == SHAPE_SINE     ? std::sin(2 * M_PI * x)
+                                                           : 1 - (t - s[0]) / (s[1] - s[0]);
+                want = static_cast<float>(want + s[2] * f);
             }
-            ASSERT_EQ(p[i], want) << "shape " << shape << " sample " << i;
+            // The periodic and ramp shapes round their own way: to float accuracy.
+            ASSERT_NEAR(p[i], want, apart && shape != SHAPE_EXP_DOWN ? 1e-5f : 0.0f) << "shape " << shape << " sample " << i;
         }
     }
 }

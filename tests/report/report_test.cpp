@@ -71,6 +71,8 @@ def collinear(w):  # event 3: event 1 one second later; run 1 also starts one af
         ones = [l.split() for l in text.split("1 square\n")[1].split("\n\n")[0].splitlines()]
         three = "".join(f"{float(a) + 1:g} {float(b) + 1:g}\n" for a, b in ones) + ("170 175\n" * (r == 1))
         open(f"{w}/run{r}.glm", "w").write(text.rstrip("\n") + "\n\n3 square\n" + three)
+        with open(f"{w}/run{r}.nii", "r+b") as f:  # and the runs have neither qform nor sform
+            f.seek(252), f.write(bytes(4))
 w, html, out = analyse("collinear", ["report", "z-maps", "notify"], collinear)
 assert re.search(r"Warning: event_1 and event_3 are correlated \(r = 0\.9\d\d\)", html), html
 assert re.search(r"Warning: event_3 has a variance inflation factor of \d\d\.\d \(above 10\)", html), html
@@ -80,6 +82,14 @@ assert f'<pre class="warn">{late}</pre>' in html
 X = np.loadtxt(f"{w}/basis.dat", skiprows=1)[:, 1:]
 vifs = [float(v) for v in re.findall(r"<td[^>]*>([^<]*)</td>", re.search(r"VIF</th>(.*)</tr>", html)[1])]
 assert np.allclose(vifs, [variance_inflation_factor(X, j) for j in range(3)], atol=6e-3), vifs
+zooms = nib.load(f"{w}/run1.nii").header.get_zooms()[:3]
+assert "World coordinates through the voxel sizes (no qform or sform) of the maps." in html and "<tr class=\"peak\">" in html
+for row in re.findall(r'<tr class="peak">(.*?)</tr>', html):
+    x, y, z, *world = [float(v) for v in re.findall(r"<td>([^<]*)</td>", row)[1:7]]
+    assert np.allclose(np.multiply([x, y, z], zooms), world, atol=0.051), row
+os.remove(f"{w}/report.html"), os.mkdir(f"{w}/report.html")  # a report that cannot be written fails the run
+r = subprocess.run([exe, "control.txt"], cwd=w, capture_output=True, text=True)
+assert r.returncode == 1 and "Error: cannot write the report report.html.\n" in r.stdout, r
 )PY");
     const std::string command = "'" FMRIGLM_PYTHON "' '" + script + "' '" FMRIGLM_EXE "' '" FMRIGLM_MAKE_DATASET
                                 "' '" + tmp.path() + "' > '" + tmp.file("py.txt") + "' 2>&1";
