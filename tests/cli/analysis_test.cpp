@@ -73,13 +73,17 @@ sys.exit(0 if worst < 3e-3 else 1)
 
 TEST(Analysis, LongNiftiSeriesKeepTheirGeometryAndScaling) {
 #ifdef __SANITIZE_ADDRESS__
-    const char *limit = "0";  // the sanitizer reserves far more address space than any useful limit
+    // The sanitizer reserves far more address space than any useful limit: no
+    // limit, and a shorter series (the design's AR set-up grows with its square).
+    const char *limit = "0", *volumes = "600";
 #else
-    const char *limit = "600000000";  // a block buffer of 50000 voxels x 3000 points alone takes 600 MB
+    // A block buffer of 50000 voxels x 3000 points alone takes 600 MB.
+    const char *limit = "600000000", *volumes = "3000";
 #endif
     TempDir tmp;
     const std::string f = tmp.file("f"), i = tmp.file("i");
-    ASSERT_EQ(0, make_dataset(f, "--nx 5 --ny 4 --nz 6 --runs 1 --volumes 3000 --conditions 1-2 --control-extra 'AR 1'"));
+    ASSERT_EQ(0, make_dataset(f, std::string("--nx 5 --ny 4 --nz 6 --runs 1 --conditions 1-2 --control-extra 'AR 1' "
+                                             "--volumes ") + volumes));
     // f gets float data on an oblique, axis-permuted grid with a qform and an sform of its own; i the same
     // values stored as int16 with scl_slope 0.25 and scl_inter 400. Both are analysed under an address
     // space limit; every map must carry the input's header geometry and units, and both must agree.
@@ -313,7 +317,7 @@ TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
             if (blocks != (std::string(model) == "noise-model OLS" || std::string(model) == "AR 1")) continue;
             d.write("c.glm", control.substr(0, control.find("runs:")) + model + "\n" + runs);
             std::map<std::string, std::string> maps[4];
-            for (int j = 0; j < 4; ++j) {
+            for (int j = 0; j < (blocks ? 4 : 3); ++j) {  // a small set is one block either way
                 const std::string options = j < 3 ? "-s -R x -j " + std::to_string(j + 1) : "-R x";
                 const ProgramResult run = run_fmriglm("c.glm " + options, d.path());
                 ASSERT_EQ(run.status, 0) << model;
@@ -323,7 +327,8 @@ TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
                     if (f.path().extension() == ".nii" && f.path().filename().string().rfind("run", 0) != 0)
                         maps[j][f.path().filename()] = read_file(f.path());
             }
-            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2] && maps[0] == maps[3]) << model;
+            EXPECT_TRUE(maps[0].size() >= 14 && maps[0] == maps[1] && maps[0] == maps[2] && (!blocks || maps[0] == maps[3]))
+                << model;
         }
     }
 }
