@@ -81,6 +81,8 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
         {"drift-correct 9 a\n", "Error: allowed values for `drift-correct' are 0-4.\nError reading line 1 of file '" +
                                     p + "':\n"},
         {"AR 1.5\n", "Error: `AR' requires an integer argument.\nError reading line 1 of file '" + p + "':\n"},
+        {"baseline-terms x\n", "Error: `baseline-terms' requires an argument (1,2,3).\nError reading line 1 of file '" +
+                                    p + "':\n"},
         {"multiple-comparisons x\n", "Error: `multiple-comparisons' requires an integer argument.\n"
                                      "Error reading line 1 of file '" + p + "':\n"},
     };

@@ -151,6 +151,10 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         {"2\n\n0\n1 2\n", "Event number (0) for event (0) is not allowed on line 3 in file " + p + "\n"},
         {"2\n\n1\n1 2\n\nI interaction 0 1\n", "One of the interacting events (0, 1) is not allowed\non line 6 in file " +
                                                  p + "\n"},
+        {"2\n\nI interaction 1\n", "Error on line 3 for event type 44 in file " + p + ", # words read = 3\nFor "
+                                  "interaction events, give two event types that interact.\n\nExample of definition "
+                                  "for interaction events (product of 2 events):\nI interaction 1 2  # [event "
+                                  "identifier] interaction [event1] [event2]\n"},
         {"2\n\nI interaction a b\n", "For event I, interacting events must be previously defined.\n\nExample of "
                                      "definition for interaction events (product of 2 events):\nI interaction 1 2  "
                                      "# [event identifier] interaction [event1] [event2]\n"},
