@@ -17,7 +17,9 @@ constexpr int V = 5 * 4 * 3;
 
 // First run geometry and a fit with 10 included time points and 3 basis
 // functions, so 7 degrees of freedom.
-void set_geometry(int output_format) {
+// Each kind of map gets axis directions whose quaternion has another non-zero
+// component (c, b, d).
+void set_geometry(int output_format, int kind = -1) {
     GLM_release_model_state();
     GLM.ntime = 10, GLM.nbasis = 3;
     GLM.include = int_vector(10);  // released with the model state
@@ -25,10 +27,11 @@ void set_geometry(int output_format) {
     GLM_input.output_format = output_format;
     file_list_root = RunEntry{};
     file_list_root.nx = 5, file_list_root.ny = 4, file_list_root.nz = 3;
-    const float resolution[3] = {2.0f, 2.5f, 3.0f}, origin[3] = {-10.0f, 20.0f, 5.5f}, direction[3] = {-1, 1, 1};
+    const float resolution[3] = {2.0f, 2.5f, 3.0f}, origin[3] = {-10.0f, 20.0f, 5.5f};
+    const float directions[3][3] = {{-1, 1, 1}, {1, -1, -1}, {-1, -1, -1}};
     std::memcpy(file_list_root.resolution, resolution, sizeof resolution);
     std::memcpy(file_list_root.origin, origin, sizeof origin);
-    std::memcpy(file_list_root.direction, direction, sizeof direction);
+    std::memcpy(file_list_root.direction, directions[kind + 1], sizeof directions[0]);
     file_list_root.time_step = 2.0f;
 }
 
@@ -68,7 +71,7 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
     TempDir dir;
     for (int format : {0, 1})
         for (int kind : {-1, 0, 1}) {
-            set_geometry(format);
+            set_geometry(format, kind);
             const int nvolumes = kind == 1 ? 2 : 3;
             const std::string file = write_volume(dir / ("S-1-2_" + std::to_string(format) + std::to_string(kind)),
                                                   kind, nvolumes);
