@@ -81,6 +81,15 @@ TEST_F(ControlFile, KeywordErrorsNameTheirLine) {
         {"drift-correct 9 a\n", "Error: allowed values for `drift-correct' are 0-4.\nError reading line 1 of file '" +
                                     p + "':\n"},
         {"AR 1.5\n", "Error: `AR' requires an integer argument.\nError reading line 1 of file '" + p + "':\n"},
+        {"AR -1\n", "Error: the order of `AR' (-1) must be >= 0.\nError reading line 1 of file '" + p + "':\n"},
+        {"noise-model\n", "Error: `noise-model' requires a character argument (OLS,iWLS,fPET)\nError reading line 1 of "
+                           "file '" + p + "':\n"},
+        {"noise-model GLS\n", "Error: `noise-model' requires an integer argument (fPET or none).\nError reading line 1 "
+                               "of file '" + p + "':\n"},
+        {"drift-correct x a\n", "Error: `drift-correct' requires an integer argument, followed by event IDs.\nError "
+                                 "reading line 1 of file '" + p + "':\n"},
+        {"frequency-filter 0\n", "Error: `frequency-filter' requires two arguments.\nError reading line 1 of file '" + p +
+                                    "':\n"},
         {"baseline-terms x\n", "Error: `baseline-terms' requires an argument (1,2,3).\nError reading line 1 of file '" +
                                     p + "':\n"},
         {"multiple-comparisons x\n", "Error: `multiple-comparisons' requires an integer argument.\n"

@@ -124,7 +124,8 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         "for gamma]\n30 1.       # [ON time] [optional magnitude]\n90 2.       # [ON time] [optional magnitude]\n"
         "...         # ... and so on\n";
     const std::string not_finite = " of the file " + p + " holds a value that is not a finite number.\n";
-    const std::string drug_example = stdout_of([] { GLMInternal_describe_event_format(SHAPE_DRUG_IRF); });
+    const auto ex = [](int shape) { return stdout_of([shape] { GLMInternal_describe_event_format(shape); }); };
+    const std::string drug_example = ex(SHAPE_DRUG_IRF), words = " in file " + p + ", # words read = ";
     const Case cases[] = {
         {"", "Error reading the 1st line of GLM file " + p + "\n"},
         {"0\n", "Error: the TR (0) on line 1 of the GLM file " + p + " must be > 0.\n"},
@@ -151,13 +152,33 @@ TEST_F(EventFile, BadLinesPrintTheirMessagesWithLineNumbers) {
         {"2\n\n0\n1 2\n", "Event number (0) for event (0) is not allowed on line 3 in file " + p + "\n"},
         {"2\n\n1\n1 2\n\nI interaction 0 1\n", "One of the interacting events (0, 1) is not allowed\non line 6 in file " +
                                                  p + "\n"},
-        {"2\n\nI interaction 1\n", "Error on line 3 for event type 44 in file " + p + ", # words read = 3\nFor "
-                                  "interaction events, give two event types that interact.\n\nExample of definition "
-                                  "for interaction events (product of 2 events):\nI interaction 1 2  # [event "
-                                  "identifier] interaction [event1] [event2]\n"},
+        {"2\n\nI interaction 1\n", "Error on line 3 for event type 44" + words + "3\nFor interaction events, give two "
+                                  "event types that interact.\n" + ex(SHAPE_INTERACTION)},
         {"2\n\nI interaction a b\n", "For event I, interacting events must be previously defined.\n\nExample of "
                                      "definition for interaction events (product of 2 events):\nI interaction 1 2  "
                                      "# [event identifier] interaction [event1] [event2]\n"},
+        {"2\n\n1 gamma -1\n4\n", "Error reading stim 0 of event 1:\nGamma & sigmoid time constants (-1.000000) must be "
+                                   "> 0\n" + gamma_example},
+        {"2\n\n1 sine\n", "Error on line 3 for event type 1" + words + "2\nFor sine or cosine shapes, specify the period.\n"},
+        {"2\n\n1 cosine 0\n", "Error reading stim 0 of event 1:\nSine and cosine events must have a period (0) must be "
+                               "> 0\n" + ex(SHAPE_COSINE)},
+        {"2\n\n7 drug-IRF\n", "Error on line 3 for event type 7 in file " + p + "\nError: for drug-IRF shape, specify the "
+                               "convolution time constant.\n" + drug_example},
+        {"2\n\nt table\n", "Error on line 3 for event type 29" + words + "2\nFor table events, give the column entry.\n" +
+                                ex(SHAPE_TABLE)},
+        {"2\n\nt table 3\n", "Error: The TABLE event t refers to column 3 for run 0,\n...but allowed values are 0 to 0.\n" +
+                                  ex(SHAPE_TABLE)},
+        {"2\n\nB baseline\n", "Error on line 3 for event type 37" + words + "2\nFor baseline events, give the polynomial "
+                                 "order.\n" + ex(SHAPE_BASELINE1)},
+        {"2\n\nB baseline 4\n", "Error: The BASELINE event B refers to order 4 for run 0,\n...but allowed values are 0 to "
+                                   "3.\n" + ex(SHAPE_BASELINE1)},
+        {"2\n\nX baseline-exp-sat\n", "Error on line 3 for event type 59" + words + "2\nFor baseline-exp-sat events, give "
+                                         "the exponential time constant.\n" + ex(SHAPE_BASELINE_EXP_SAT)},
+        {"2\n\nX baseline-exp-sat 0\n", "Error: The baseline-exp-sat event X uses a tau value (0) <= 1 for run 0,\n" +
+                                           ex(SHAPE_BASELINE_EXP_SAT)},
+        {"2\n\n1\n1 2\n\nI interaction 1 1\n", "For event I, the two interacting events are the same!\n" +
+                                                 ex(SHAPE_INTERACTION)},
+        {"x\n", "Error reading line 1 of the GLM file " + p + " (TR).\n"},
         {"2\n\n1 boxcar\n", "Error: stimulus shapes are 'square' (default), 'gamma', 'sigmoid', 'drug-IRF'\nor "
                             "`table' (error on line 3).\n"},
         {"2\n\n1\n" + std::string(1100, ' ') + "1 2\n", "Error: line 4 of the file " + p +
