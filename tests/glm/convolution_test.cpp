@@ -41,16 +41,6 @@ TEST(Convolution, KernelsAreAppliedCausallyAndCutAtTheEnd) {
     for (int mode : {0, 1, 2}) EXPECT_EQ(convolved(mode, {0, 3, 0, 1, 0, 0}), (std::vector<float>{0, 3, 0, 1, 0, 0}));
 }
 
-TEST(Convolution, MissingDrugKernelsEndTheProgram) {
-    std::vector<float> p(6, 1.0f);
-    drug_event(0.0f, 5.0f, 0);
-    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(1, 1, p.data(), 0), 1,
-                       "Programming error 1 in function GLMInternal_convolve_paradigm_IRF\\.");
-    drug_event(5.0f, 0.0f, 0);
-    EXPECT_EXIT_PRINTS(GLMInternal_convolve_paradigm_IRF(2, 1, p.data(), 0), 1,
-                       "Programming error 2 in function GLMInternal_convolve_paradigm_IRF\\.");
-}
-
 TEST(Convolution, EqualsTheDirectSumInIncreasingLagOnTheKernelsStep) {
     // A sparse random paradigm and a long kernel on the grid step 2/3 s: each
     // output must be exactly the single-precision sum over k = 0, 1, ... of

@@ -42,8 +42,6 @@ TEST(HelpMenu, DialoguesAndRefusedMarkerLayouts) {
         {five, "1\n2\n\n2\n\n", 0, MAIN + MENU1 + "ITEM12\n" + MENU1 + MAIN + "PLAIN2\n" + MAIN},
         {five, "1\n1\n0\nq\n", 0, MAIN + MENU1 + "ITEM11\n" + MENU1 + MAIN},
         {five, "1\n\n \n", 0, MAIN + MENU1 + MAIN},  // return: back, then leave
-        {five, "1\nb\nquit\n", 0, MAIN + MENU1 + MAIN},
-        {five, "1\nq\n", 0, MAIN + MENU1},
         {five, "1\nquit\n", 0, MAIN + MENU1},
         {five, "b\n0\n\n", 0, MAIN + MAIN + MAIN},
         {five, "1\n1\n", 0, MAIN + MENU1 + "ITEM11\n" + MENU1 + "\n"},  // end of input leaves at once

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <regex>
 
 #include "scratch_dir.h"
@@ -58,6 +56,4 @@ TEST(FreesurferHeader, Failures) {
         EXPECT_EQ(read_header(dir / c[2], h, status), std::regex_replace(c[3], std::regex("@"), dir.path())) << c[1];
         EXPECT_EQ(status, 1) << c[1];
     }
-    EXPECT_EXIT(dup2(STDERR_FILENO, STDOUT_FILENO); read_freesurfer_header("plain", &h),
-                ::testing::ExitedWithCode(1), "Programming error: file name should end with '_'");
 }
