@@ -115,6 +115,8 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
     dir.write("fs_000.hdr", "2 2 2 1\n");
     dir.write("fs_000.bshort", sample_bytes<std::int16_t>(ramp(8, 1)));
     const std::string fs = dir.file("fs_");
+    const std::string huge = write_xdisplay_run(dir, "huge.bfloat", {1, 1, 1, 1 << 30}, "");
+    std::filesystem::resize_file(huge, 4LL << 30);  // sparse
     std::string header = read_file(write_nifti_run(dir, "nan.nii", k2x2x2x2, NIFTI_TYPE_FLOAT32, sample_bytes<float>(ramp(16, 1))));
     const float scaling[2] = {2.0f, NAN};  // scl_slope and an intercept that is not a number
     const std::string nan = dir.write("nan.nii", header.replace(112, 8, reinterpret_cast<const char *>(scaling), 8));
@@ -134,6 +136,7 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
         {{untyped}, 0, "Error: the samples of file " + untyped + " have a storage type (-1) that cannot be read.\n"},
         {{complex}, 0, "Error: file " + complex + " holds complex data"},
         {{fs}, 0, "Error: file " + fs + " is a freesurfer-style volume"},
+        {{huge, huge, huge}, 0, "Error: the runs hold 3221225472 time points, more than this program can analyse.\n"},
         {{nan}, 0, "Error: file " + nan + " has a scaling slope (2) but an intercept (nan) that is not a finite number.\n"},
         {{good, zero}, 1, "Error: run #2 (file " + zero + ") has mean intensity 0"},
         {{good, zcut}, 0, "Error: the compressed file " + zcut + " is damaged or incomplete (unexpected end of file)"},

@@ -142,6 +142,9 @@ TEST(Basis, TableInterpolationOnTheFineGrid) {
     ASSERT_EQ(GLMInternal_create_table(e, 2, p.get()), 0);
     const float expected[14] = {0, 0.5f, 1, 2.5f, 4, 6.5f, 9, 0, 100, 100.5f, 101, 102.5f, 104, 0};
     for (int i = 0; i < 14; ++i) EXPECT_FLOAT_EQ(p[i], expected[i]) << i;
+    GLM.nruns = GLM_input.nruns = 1, GLM.ntime = 4, GLM.tr[1] = 0.0f, GLM.nstims[e] = 1;  // one run: one TR
+    ASSERT_EQ(GLMInternal_create_table(e, 2, p.get()), 0);
+    for (int i = 0; i < 8; ++i) EXPECT_FLOAT_EQ(p[i], expected[i]) << i;
 }
 
 TEST(Basis, InteractionAndPerEventBaselines) {

@@ -83,6 +83,7 @@ TEST_F(HrfFile, IrfFilesAndTheirErrors) {
         {"30 0.5 2\n6 3\n\n", "Error reading the 3rd line of the IRF file bad.irf.\n"},
         {"30 0.5 2\n6 3\n", ""},
         {"30 0 2\n6 3\n1 1\n", "Error: the IRF file bad.irf needs a positive length and resolution.\n"},
+        {"30 0.5 2\n" + std::string(1100, '6') + "\n", "Error: line 2 of the file bad.irf is longer than 1023 characters.\n"},
         {"30 0.5 2\n6 inf\n1 1\n", "Error: line 2 of the file bad.irf holds a value that is not a finite number.\n"},
         {"1e4 0.0999 2\n6 3\n1 1\n", "Error: the IRF file bad.irf asks for 100100 samples (length / resolution); at "
                                      "most 100000 are allowed.\n"},
