@@ -145,6 +145,7 @@ TEST(NiftiHeader, ExtensionsAreCheckedBeforeUse) {
     nifti_1_header n = base_header();
     const std::string tiny = write_raw(dir, "tiny.nii", n, {4, 20, 9, 0});
     EXPECT_EQ(read_header(tiny, h, status), "Error: the NIFTI1 extension in file " + tiny + " has an invalid size (4).\n");
+    EXPECT_EQ(status, 1);
     const std::string past = write_raw(dir, "past.nii", n, {32, 20, 9, 0});
     EXPECT_EQ(read_header(past, h, status),
               "Error: the NIFTI1 extension in file " + past + " (32 bytes) runs past the end of the file.\n");
