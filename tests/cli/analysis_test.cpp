@@ -405,7 +405,8 @@ assert [(h["intent_code"], h["intent_p1"]) for h in hdr.values()] == [(3, 112), 
 t = auto["T-1.nii"]
 assert np.allclose(auto["Z-1.nii"], np.sign(t) * stats.norm.isf(stats.t.sf(abs(t), 112)), atol=1e-4)
 nib.save(nib.Nifti1Image(mask.astype(np.uint8), None), f"{d}/brain.nii")
-one, _ = run("0.05", "AR 1 6\nmask ../brain.nii", "one")
+one, _ = run("0.05", "AR 1 6\nmask ../brain.nii\nreport", "one")
+assert f'Mask</th><td class="l">../brain.nii: {mask.sum()} of 256 voxels analysed<' in open(f"{d}/0.05/report.html").read()
 other, _ = run("0", "AR 1 6\nmask ../brain.nii", "other")
 for name in one:  # the background never enters, not even through the AR maps
     assert np.array_equal(one[name], other[name]), name

@@ -69,18 +69,18 @@ TEST(Reports, BasisFileForTwoRuns) {
     TempDir dir;
     std::filesystem::current_path(dir.path());
     GLM_reset_model_state();
-    GLM.nruns = 2, GLM.ntime = 2, GLM.nevents = 2, GLM.nbasis = 6;
+    GLM.nruns = 2, GLM.ntime = 2, GLM.nevents = 2, GLM.nbasis = 10;
     GLM.event_number[0] = 10, GLM.event_number[1] = 11;
-    GLM_input.nbaseline_terms = 2;
-    OwnedMatrix<float> design(2, 6);
+    GLM_input.nbaseline_terms = 4;  // the most there are
+    OwnedMatrix<float> design(2, 10);
     for (int t = 0; t < 2; ++t)
-        for (int b = 0; b < 6; ++b) design[t][b] = static_cast<float>(t * 6 + b) / 4.0f - 1.0f;
+        for (int b = 0; b < 10; ++b) design[t][b] = static_cast<float>(t * 10 + b) / 4.0f - 1.0f;
     GLM.design_unmasked = design.get();
     EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "");
     EXPECT_EQ(read_file("basis.dat"),
-              "x event_a event_b offset0 offset1 slope0 slope1 \n"
-              "0 -1.000000 -0.750000 -0.500000 -0.250000 0.000000 0.250000 \n"
-              "1 0.500000 0.750000 1.000000 1.250000 1.500000 1.750000 \n");
+              "x event_a event_b offset0 offset1 slope0 slope1 quad0 quad1 triad0 triad1 \n"
+              "0 -1.000000 -0.750000 -0.500000 -0.250000 0.000000 0.250000 0.500000 0.750000 1.000000 1.250000 \n"
+              "1 1.500000 1.750000 2.000000 2.250000 2.500000 2.750000 3.000000 3.250000 3.500000 3.750000 \n");
     std::filesystem::remove("basis.dat");
     std::filesystem::create_directory("basis.dat");  // cannot be replaced by a file
     EXPECT_EQ(stdout_of(GLM_describe_basis_functions), "Error writing the basis function output file basis.dat.\n");
