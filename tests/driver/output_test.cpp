@@ -54,9 +54,9 @@ void expect_nifticlib_reads(const std::string &file, int kind, int nvolumes) {
     std::ifstream(file, std::ios::binary).read(reinterpret_cast<char *>(&n), sizeof n);
     EXPECT_EQ(std::vector<int>({nim->datatype, nim->nt, static_cast<int>(nim->iname_offset), nim->num_ext,
                                 nim->num_ext ? nim->ext_list[0].ecode * 100 + nim->ext_list[0].esize : 0,
-                                nim->qform_code * 10 + nim->sform_code, n.xyzt_units, n.regular}),
+                                nim->qform_code * 10 + nim->sform_code, n.xyzt_units, n.regular, n.bitpix}),
               std::vector<int>({kind == -1 ? 4 : 16, nvolumes, kind == 1 ? 368 : 352, kind == 1, kind == 1 ? 2016 : 0,
-                                10, NIFTI_UNITS_MM, 'r'}));
+                                10, NIFTI_UNITS_MM, 'r', kind == -1 ? 16 : 32}));
     const Mat44 m = scale_and_shift_to_mat44(file_list_root.resolution, file_list_root.origin, file_list_root.direction);
     const float *srow[3] = {n.srow_x, n.srow_y, n.srow_z};
     for (int i = 0; i < 12; ++i) {

@@ -42,7 +42,7 @@ for k, (c, expected) in enumerate((("1", {1}), ("2", {2}), ("1-2", {1, 2}), ("1,
     thr = float(re.search(r"\|T\| &gt; ([\d.]+);", part)[1])
     assert abs(thr - (stats.t.isf(5e-4, dof) if "," not in c else np.sqrt(stats.f.isf(1e-3, 2, dof)))) < 1e-3
     labels = [ndimage.label(s * T > thr, np.ones((3, 3, 3)))[0] for s in (1, -1)]
-    assert f"; {(abs(T) > thr).sum()} voxels beyond it" in part
+    assert f"; {(abs(T) > thr).sum()} voxels beyond it in {labels[0].max() + labels[1].max()} clusters" in part
     # The montage: voxels beyond it in colour, 8 x 8 pixels each, slice z in tile z, y upward; labels left out.
     name = re.search(r'<img src="([^"]+)"', part)[1].replace("%2C", ",")
     img = np.asarray(Image.open(f"{w}/{name}").convert("RGB")).astype(int)
