@@ -28,6 +28,7 @@ def analyse(sub, extra, edit=lambda w: None):
     return w, html, r.stdout
 w, html, _ = analyse("demo", ["report demo run", "AR 1"])
 assert "<h1>fmriglm report: demo run</h1>" in html and html.count("<img") == 5
+assert re.findall(r'href="#condition-(\d+)"', html) == ["1", "2", "3", "4"], html
 mask = os.umask(0o22); os.umask(mask)  # maps and pictures are readable as the user's mask allows
 assert all(os.stat(f"{w}/{f}").st_mode & 0o777 == 0o666 & ~mask for f in ("T-1.nii", "report.html", "report-T-1.png"))
 px = np.asarray(Image.open(f"{w}/report-T-1.png").convert("RGB")).reshape(-1, 3).astype(int)
@@ -77,6 +78,7 @@ w, html, out = analyse("collinear", ["report", "z-maps", "notify"], collinear)
 assert re.search(r"Warning: event_1 and event_3 are correlated \(r = 0\.9\d\d\)", html), html
 assert re.search(r"Warning: event_3 has a variance inflation factor of \d\d\.\d \(above 10\)", html), html
 assert "|Z| &gt; 3.291;" in html and "report-Z-1-2.png" in html
+assert html.count(": z of the two-sided p of the t test, signed like t") == 3, html  # conditions 1, 2, 1-2
 late = re.search(r"Warning: stimulus \d+ of event 3 in run1.glm starts at 170 s.*", out)[0]
 assert f'<pre class="warn">{late}</pre>' in html
 X = np.loadtxt(f"{w}/basis.dat", skiprows=1)[:, 1:]
