@@ -143,7 +143,7 @@ void GLM_condition_test(const float *v, int q, float **cov, float **inv, float v
     // double from F itself; for one row this is the two-sided p of t. The
     // maps' p (float, at least exp(-100)) and z come from this one value.
     const double nu = dof;
-    const float tested = scale == 1.0f ? f : f * scale;
+    const float tested = f * scale;  // exact for a scale of 1
     double x = nu / (nu + static_cast<double>(q) * tested);
     if (!(x >= 0.0 && x <= 1.0)) x = 1.0;
     result->tail = ibeta(nu / 2.0, q / 2.0, x);
