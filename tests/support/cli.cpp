@@ -59,3 +59,9 @@ ProgramResult run_fmriglm(const std::string &arguments, const std::string &dir, 
 int make_dataset(const std::string &dir, const std::string &options) {
     return run_command("'" FMRIGLM_MAKE_DATASET "' --dir '" + dir + "' " + options).status;
 }
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}

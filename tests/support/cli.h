@@ -46,6 +46,9 @@ int make_dataset(const std::string &dir, const std::string &options);
 
 std::string read_file(const std::string &path);
 
+// text with every occurrence of from replaced by to.
+std::string replace_all(std::string text, const std::string &from, const std::string &to);
+
 // What f prints on standard output.
 template <typename F>
 std::string stdout_of(F &&f) {
