@@ -1,4 +1,5 @@
 #include <nifti1_io.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -102,13 +103,18 @@ TEST(OutputVolumes, EveryKindReadsBackThroughTheHeaderReader) {
 TEST(OutputVolumes, FailuresToCreate) {
     TempDir dir;
     std::FILE *stream = nullptr;
-    for (int format : {0, 1}) {
+    for (int format : {1, 0}) {
         set_geometry(format);
         const std::string name = dir / "missing/P-1";
         EXPECT_EQ(stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, name.c_str(), &stream), 1); }),
                   format ? "Error: cannot open the header file " + name + ".nii.\n"
                          : "Error: cannot open the output file " + name + ".hdr\n");
     }
+    // (xdisplay) A header whose name fits the folder, a data file whose name does not: no file is left.
+    const std::string longer = dir / std::string(245 - std::to_string(getpid()).size(), 'n');
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, longer.c_str(), &stream), 1); }),
+              "Error: cannot open the output file " + longer + ".bfloat\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     file_list_root.nx = 40000;  // does not fit the header's 16-bit sizes
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(write_nifti_header(0, 1, (dir / "big").c_str(), &stream), 1); }),
               "Error: the dimensions (40000,4,3,1) of " + dir / "big" + ".nii cannot be stored in a NIFTI-1 header.\n");

@@ -57,10 +57,12 @@ TEST(Reports, InputFilesAndStimuli) {
     add_event(4, 3, SHAPE_TABLE, 0, {0, 238, 1});
     GLM.stim_column[4][0] = 3;
     std::strcpy(GLM.table_column_name[3], "pulse");
+    add_event(5, 4, SHAPE_BASELINE0, 0, {0, 238, 1});
     std::string plural = expected;
-    plural.replace(plural.find("1 run "), 6, "2 runs ").replace(plural.find("= 4"), 3, "= 5");
+    plural.replace(plural.find("1 run "), 6, "2 runs ").replace(plural.find("= 4"), 3, "= 6");
     EXPECT_EQ(stdout_of(GLM_describe_stimuli), plural +
                                                  "  0.0 238.0          (table event 3, column 3 -> pulse)\n"
+                                                 "  0.0 238.0          (baseline event 4, DC term)\n"
                                                  "    0     4 (excluded segments, units = time points)\n   50    59\n");
 }
 

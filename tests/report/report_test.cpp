@@ -3,8 +3,11 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "report/peaks.h"
 #include "report/rgb_image.h"
+#include "report/slice_montage.h"
 #include "support/cli.h"
 
 TEST(Report, NamesConditionsShowsPicturesFindsRegionsAndFlagsCollinearEvents) {
@@ -98,8 +101,10 @@ assert r.returncode == 1 and "Error: cannot write the report report.html.\n" in 
     EXPECT_EQ(0, std::system(command.c_str())) << read_file(tmp.file("py.txt"));
 }
 
-// Glyphs keep to five of their six columns: the sixth separates the characters.
-TEST(Report, GlyphsLeaveTheirSixthColumnEmpty) {
+// Glyphs keep to five of their six columns: the sixth separates the characters. A montage of more slices
+// than it shows spreads them from the first to the last; its colours rise from the threshold to the top. A
+// voxel beyond the threshold is a cluster wherever it lies.
+TEST(Report, GlyphsMontagesAndClusters) {
     std::string all;
     for (char c = 32; c < 127; ++c) all += c;
     RgbImage image(text_length(all.c_str()) + 1, GLYPH_HEIGHT);
@@ -109,4 +114,20 @@ TEST(Report, GlyphsLeaveTheirSixthColumnEmpty) {
         for (int y = 0; y < GLYPH_HEIGHT; ++y) lit[x % GLYPH_ADVANCE == 5] += image.data()[3 * (y * image.width() + x)] == 0;
     EXPECT_GT(lit[0], 500);
     EXPECT_EQ(lit[1], 0);
+
+    const MontageLayout layout = montage_layout(2, 2, 79);  // 8 pixels per voxel, tiles of 18, 7 columns
+    ASSERT_EQ(layout.slices.size(), 40u);
+    EXPECT_EQ(std::vector<int>({layout.slices[1], layout.slices[39]}), std::vector<int>({2, 78}));
+    std::vector<float> map(2 * 2 * 79, 0.0f);
+    map[0] = 2.5f, map[2 * 4 + 1] = -3.0f;  // voxel (0, 0) of slice 0 (tile 0), (1, 0) of slice 2 (tile 1)
+    const RgbImage montage = slice_montage(layout, std::vector<std::uint8_t>(map.size(), 0), map.data(), 2.0f, 3.0f);
+    const auto pixel = [&](int x, int y) {
+        const std::uint8_t *p = montage.data() + 3 * (y * montage.width() + x);
+        return std::vector<int>({p[0], p[1], p[2]});
+    };
+    EXPECT_EQ(pixel(1 + 4, 1 + 12), std::vector<int>({255, 128, 0}));  // halfway from red to yellow
+    EXPECT_EQ(pixel(19 + 12, 1 + 12), std::vector<int>({0, 255, 255}));
+    const MapPeaks peaks = find_peaks(map.data(), 2, 2, 79, 2.0f, 10);
+    EXPECT_EQ(peaks.clusters, 2);
+    EXPECT_EQ(peaks.peaks.size(), 2u);
 }
