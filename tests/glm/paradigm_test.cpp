@@ -68,7 +68,8 @@ TEST(Paradigm, MatchesASampleBySampleEvaluation) {
     // Random stimuli on a grid step of 2/7 s; every sample is compared with the
     // direct definition, all stimuli tested at every sample.
     Lcg rng(7);
-    for (int shape : {SHAPE_GAMMA, SHAPE_EXP_DOWN, SHAPE_SIGMOID, SHAPE_COSINE, SHAPE_SINE, SHAPE_RAMP_DOWN}) {
+    for (int shape : {SHAPE_GAMMA, SHAPE_EXP_DOWN, SHAPE_SIGMOID, SHAPE_COSINE, SHAPE_SINE, SHAPE_RAMP_UP,
+                      SHAPE_RAMP_DOWN}) {
         const bool apart = shape != SHAPE_GAMMA && shape != SHAPE_SIGMOID;  // may not overlap
         std::vector<std::vector<float>> stims;
         for (int s = 0; s < 40; ++s) {
@@ -89,6 +90,7 @@ TEST(Paradigm, MatchesASampleBySampleEvaluation) {
                                  : shape == SHAPE_SIGMOID  ? x / std::sqrt(1 + x * x)
                                  : shape == SHAPE_COSINE   ? std::cos(2 * M_PI * x)
                                  : shape == SHAPE_SINE     ? std::sin(2 * M_PI * x)
+                                 : shape == SHAPE_RAMP_UP  ? (t - s[0]) / (s[1] - s[0])
                                                            : 1 - (t - s[0]) / (s[1] - s[0]);
                 want = static_cast<float>(want + s[2] * f);
             }

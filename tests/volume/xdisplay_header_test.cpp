@@ -1,6 +1,5 @@
-#include <unistd.h>
-
 #include "scratch_dir.h"
+#include "support/exit_output.h"
 
 namespace {
 const std::string sizes_xyzt = "x 4\ny 3\nz 2\nt 5\n";
@@ -113,8 +112,6 @@ TEST(VolumeMatrices, InverseAndSingularMatrix) {
     TempDir dir;
     dir.write("flat.hdr", sizes_xyzt + "resolution 1 0 1\n");
     VolumeHeader h;
-    // The message goes to standard output; send it where the death test looks.
-    EXPECT_EXIT(dup2(STDERR_FILENO, STDOUT_FILENO); read_volume_header(0, (dir / "flat.bfloat").c_str(), &h),
-                ::testing::ExitedWithCode(1), "Error: the voxel size along y of file .*/flat.bfloat is 0, so its "
-                                              "voxel-to-world matrix cannot be inverted.\nfailed on row 1");
+    EXPECT_EXIT_PRINTS(read_volume_header(0, (dir / "flat.bfloat").c_str(), &h), 1, "Error: the voxel size along y "
+                       "of file .*/flat.bfloat is 0, so its voxel-to-world matrix cannot be inverted.\nfailed on row 1");
 }
