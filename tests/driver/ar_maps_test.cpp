@@ -35,9 +35,7 @@ std::string smooth_and_check(int nx, int ny, int nz, const float res[3], float f
     for (int v = 0; v < V; ++v) mask[v] = !masked || u(gen) > 0.0f;
     auto_cor = maps.get();
     brain_mask = masked ? mask.data() : nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(smooth_AR_maps(), 0);
-    fflush(stdout);
+    const std::string out = stdout_of([] { EXPECT_EQ(smooth_AR_maps(), 0); });
     const double w = 0.36 * fwhm * fwhm;
     for (int v = 0; v < V; ++v) {
         const int x = v % nx, y = v / nx % ny, z = v / (nx * ny);
@@ -59,7 +57,7 @@ std::string smooth_and_check(int nx, int ny, int nz, const float res[3], float f
     }
     auto_cor = nullptr;
     brain_mask = nullptr;
-    return testing::internal::GetCapturedStdout();
+    return out;
 }
 
 }  // namespace

@@ -113,6 +113,8 @@ TEST_F(DrugEfficiency, VarianceFactorOfTheDrugColumnsAfterTheOthers) {
     EXPECT_FLOAT_EQ(GLM_DrugEfficiency(), 0.625f);
     set_design({SHAPE_SQUARE}, {{0, 0, 1, 1}, {1, 1, 1, 1}});  // no drug column
     EXPECT_EQ(GLM_DrugEfficiency(), 0.0f);
+    set_design({SHAPE_GAMMA, SHAPE_SIGMOID}, {{1, -1, 2, -2}, {1, -1, 2, -2}});  // two equal drug columns: none estimable
+    EXPECT_EQ(GLM_DrugEfficiency(), 0.0f);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ TEST(XdisplayHeader, ErrorMessages) {
         {"f.hdr", "storage-type double\n", "f.bfloat",
          "Error: arguments for storage-type are ...\n    short, float, long, unsigned-short, unsigned-char\n"
          "Error reading the 1st line of the xds header file '@/f.hdr'.\n"},
-        {"g.hdr", "x 1\nregistration human\n", "g.bfloat",
+        {"g.hdr", "x 1\nregistration\n", "g.bfloat",
          "Error: arguments for registration are\n1) paxinos-rat, and\n2) nothing else (paxinos-monkey later?)\n"
          "Error reading line 2 of file '@/g.hdr'\n"},
         {"h.hdr", "x 4\ny -3\nz 2\nt 5\n", "h.bfloat",
