@@ -28,13 +28,8 @@ void make_run(int n) {
 
 int add_event(int shape, float tau, float on, float off) {
     const int e = GLM.nevents++;
-    GLM.event_number[e] = e + 1;
-    GLM.event_shape[e] = shape;
-    GLM.time_constant[e] = tau;
-    GLM.stim_on[e][0] = on;
-    GLM.stim_off[e][0] = off;
-    GLM.stim_magnitude[e][0] = 1.0f;
-    GLM.nstims[e] = 1;
+    GLM.event_number[e] = e + 1, GLM.event_shape[e] = shape, GLM.time_constant[e] = tau;
+    GLM.stim_on[e][0] = on, GLM.stim_off[e][0] = off, GLM.stim_magnitude[e][0] = 1.0f, GLM.nstims[e] = 1;
     return e;
 }
 

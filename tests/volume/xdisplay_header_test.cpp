@@ -37,6 +37,9 @@ TEST(XdisplayHeader, KeywordsFillTheRecordAndDerivedFields) {
         EXPECT_EQ(h.time_step, 0.0f);
         EXPECT_EQ(h.nx * 1000 + h.nz * 10 + h.nt, 6085);
     }
+    dir.write("run1.hdr", sizes_xyzt);  // without a resolution line the voxels are 1 mm cubes
+    read_header(dir / "run1.bfloat", h, status);
+    EXPECT_EQ(std::vector<float>(h.resolution, h.resolution + 3), std::vector<float>(3, 1.0f));
 }
 
 TEST(XdisplayHeader, ErrorMessages) {
