@@ -29,11 +29,11 @@ TEST(XdisplayHeader, KeywordsFillTheRecordAndDerivedFields) {
     // A storage-type line beats the extension; three resolutions give time step 0;
     // a three-value matrix line keeps nt; without an extension the storage type
     // names the file type.
-    dir.write("run1.hdr", sizes_xyzt + "storage-type float\nresolution 2 2 2\nmatrix 6 7 8\n");
-    for (const char *name : {"run1.bshort", "run1"}) {
+    dir.write("run1.hdr", sizes_xyzt + "storage-type short\nresolution 2 2 2\nmatrix 6 7 8\n");
+    for (const char *name : {"run1.bfloat", "run1"}) {
         read_header(dir / name, h, status);
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(h.storage_type * 10 + h.file_type, std::string(name) == "run1" ? 22 : 21);
+        EXPECT_EQ(h.storage_type * 10 + h.file_type, std::string(name) == "run1" ? 11 : 12);
         EXPECT_EQ(h.time_step, 0.0f);
         EXPECT_EQ(h.nx * 1000 + h.nz * 10 + h.nt, 6085);
     }
