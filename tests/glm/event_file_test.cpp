@@ -35,7 +35,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     const std::string t0 = write("t0.txt", table_text(20)), t1 = write("t1.txt", table_text(20));
     const std::string e0 = write("e0.glm",
                                  "2.0   # TR\n\n1\n4 8\n12 16 2.5\n\nab ramp-up  # one character counts\n0 6\n\nb ramp-down\n6 10\n\n"
-                                 "2 gamma 8 2\n4\n\n5 sine 16\n0 38\n\n3 sigmoid 10\n6 0.5\n\n4 exponential-down 5\n"
+                                 "2 gamma 8 2 x\n4\n\n5 sine 16\n0 38\n\n3 sigmoid 10\n6 0.5\n\n4 exponential-down 5\n"
                                  "10 20\n\n6 cosine 16\n0 38\n\nd drug-IRF 12\n20 24\n\nt table 1\n\nu table 0\n\n"
                                  "-\n5 5\n10 12.7\n\nB baseline 3\n\nX baseline-exp-sat 4\n\nI interaction a b\n");
     // Old Mac text: every line ends in a lone carriage return.
