@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ TEST(Fit, ReweightingStopsOnSmallChangeOrAfterTenPasses) {
             EXPECT_EQ(change > 0.1, k < h.size() - 1) << k;
         }
         EXPECT_LT(fit_context.weight[9], 0.2f * fit_context.weight[10]);  // the outlier is down-weighted
+        const float *e = fit_context.noise_estimate.get();  // scaled to a mean of 1 over the included points
+        EXPECT_NEAR(std::accumulate(e, e + 80, 0.0) / 75, 1.0, 1e-5);
         EXPECT_EQ(fit_context.weight[32], 0.0f);
         EXPECT_EQ(fit_context.residue[32], 0.0f);
     }

@@ -121,12 +121,9 @@ TEST(Report, GlyphsMontagesAndClusters) {
     std::vector<float> map(2 * 2 * 79, 0.0f);
     map[0] = 2.5f, map[2 * 4 + 1] = -3.0f;  // voxel (0, 0) of slice 0 (tile 0), (1, 0) of slice 2 (tile 1)
     const RgbImage montage = slice_montage(layout, std::vector<std::uint8_t>(map.size(), 0), map.data(), 2.0f, 3.0f);
-    const auto pixel = [&](int x, int y) {
-        const std::uint8_t *p = montage.data() + 3 * (y * montage.width() + x);
-        return std::vector<int>({p[0], p[1], p[2]});
-    };
-    EXPECT_EQ(pixel(1 + 4, 1 + 12), std::vector<int>({255, 128, 0}));  // halfway from red to yellow
-    EXPECT_EQ(pixel(19 + 12, 1 + 12), std::vector<int>({0, 255, 255}));
+    const std::uint8_t *row = montage.data() + 3 * 13 * montage.width();  // pixel row 13 crosses both voxels
+    EXPECT_EQ(std::vector<int>(row + 3 * 5, row + 3 * 6), std::vector<int>({255, 128, 0}));  // halfway red to yellow
+    EXPECT_EQ(std::vector<int>(row + 3 * 31, row + 3 * 32), std::vector<int>({0, 255, 255}));
     const MapPeaks peaks = find_peaks(map.data(), 2, 2, 79, 2.0f, 10);
     EXPECT_EQ(peaks.clusters, 2);
     EXPECT_EQ(peaks.peaks.size(), 2u);
