@@ -37,7 +37,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
                                  "2.0   # TR\n\n1\n4 8\n12 16 2.5\n\nab ramp-up  # one character counts\n0 6\n\nb ramp-down\n6 10\n\n"
                                  "2 gamma 8 2 x\n4\n\n5 sine 16\n0 38\n\n3 sigmoid 10\n6 0.5\n\n4 exponential-down 5\n"
                                  "10 20\n\n6 cosine 16\n0 38\n\nd drug-IRF 12\n20 24\n\nt table 1\n\nu table 0\n\n"
-                                 "-\n5 5\n10 12.7\n\nB baseline 3\n\nX baseline-exp-sat 4\n\nI interaction a b\n");
+                                 "-\n5 5\n10 19.7\n\nB baseline 3\n\nX baseline-exp-sat 4\n\nI interaction a b\n");
     // Old Mac text: every line ends in a lone carriage return.
     const std::string e1 = write("e1.glm", "2\r\r\r1 square\r2 6\r40 41\r\r2 gamma 8 2\r0\r\rt table 2\r\r-\r0 1\r18 21\r"
                                            "\rI interaction a b\r");
@@ -108,7 +108,7 @@ TEST_F(EventFile, TwoRunsWithEveryShapeFillTheModel) {
     EXPECT_EQ(GLM.table[1][1][5], std::stof(std::to_string(5 + 0.3 * 5 + 0.02 * 25 + std::sin(5))));
 
     ASSERT_EQ(GLM.nexcluded, 4);
-    const int segments[4] = {505, 1012, 2021, 3841};  // first and last point, as 100 first + last
+    const int segments[4] = {505, 1019, 2021, 3841};  // first and last point (19: the run's last), as 100 first + last
     for (int j = 0; j < 4; ++j) EXPECT_EQ(GLM.excluded_start[j] * 100 + GLM.excluded_stop[j], segments[j]) << j;
 }
 
