@@ -319,7 +319,7 @@ TEST(Analysis, MapsAreTheSameOnAnyNumberOfThreads) {
             std::map<std::string, std::string> maps[4];
             for (int j = 0; j < (blocks ? 4 : 3); ++j) {  // a small set is one block either way
 #ifdef FMRIGLM_SANITIZED  // there 1 and 3 threads exercise the per-thread contexts
-                if (j == 1 && !blocks && (maps[1] = maps[0], true)) continue;
+                if (j == 1 && !blocks) { maps[1] = maps[0]; continue; }
 #endif
                 const std::string options = j < 3 ? "-s -R x -j " + std::to_string(j + 1) : "-R x";
                 const ProgramResult run = run_fmriglm("c.glm " + options, d.path());

@@ -110,7 +110,8 @@ TEST(OutputVolumes, FailuresToCreate) {
                   format ? "Error: cannot open the header file " + name + ".nii.\n"
                          : "Error: cannot open the output file " + name + ".hdr\n");
     }
-    // (xdisplay) A header whose name fits the folder, a data file whose name does not: no file is left.
+    // (xdisplay) Temporary names of 254 (header, "<name>.hdr.<pid>.tmp") and 257 characters (data): only the
+    // header's fits a folder entry of 255. The run fails and leaves no file.
     const std::string longer = dir / std::string(245 - std::to_string(getpid()).size(), 'n');
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(open_output_file(0, 1, longer.c_str(), &stream), 1); }),
               "Error: cannot open the output file " + longer + ".bfloat\n");

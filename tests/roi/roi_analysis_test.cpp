@@ -138,11 +138,12 @@ TEST(RoiSearch, BestValuesAndObjectiveAreThoseOfFreshBuildsOfEveryCombination) {
     }
     GLM_set_time_constant(0, 3.0f);
     ASSERT_EQ(add_GLM_variation("1", 1) + add_GLM_variation("1", 0), 0);
-    const std::string out = search();
-    const std::size_t at = out.rfind("min chi2 / DOF = "), tau_at = out.find("\nbest tau for event 1 = ", at);
+    const std::string out = search(), label = "min chi2 / DOF = ", tau = "\nbest tau for event 1 = ";
+    const std::size_t at = out.rfind(label), tau_at = out.find(tau, at);
     ASSERT_TRUE(at != std::string::npos && tau_at != std::string::npos) << out;
-    EXPECT_NEAR(std::stof(out.substr(at + 17, tau_at - at - 17)), best, 1e-5 * best);  // printed with 6 digits
-    EXPECT_EQ(out.substr(tau_at + 24), std::string(want) + "\n");
+    const std::string printed = out.substr(at + label.size(), tau_at - at - label.size());
+    EXPECT_NEAR(std::stof(printed), best, 1e-5 * best);  // printed with 6 digits
+    EXPECT_EQ(out.substr(tau_at + tau.size()), std::string(want) + "\n");
     EXPECT_EQ(GLM.time_constant[0], best_tau);  // the model is left at the best values
 }
 
