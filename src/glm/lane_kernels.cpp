@@ -163,9 +163,12 @@ LANE_KERNEL void lanes_project_wide(int nb, int nt, const float *P, const float 
 
 LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch,
                                        const int *include, const double *beta, int order, double *e, double *a) {
-    // The residuals of the last `order` time points are kept for the lags.
+    // The sums of the first lags stay in registers, each over t increasing;
+    // lags beyond them are summed afterwards from the stored residuals, in
+    // the same order.
+    const int held = order < kMaxLaneOrder ? order : kMaxLaneOrder;
     LanesD sums[kMaxLaneOrder + 1];
-    for (int k = 0; k <= order; ++k) sums[k] = splat(0.0);
+    for (int k = 0; k <= held; ++k) sums[k] = splat(0.0);
     for (int t = 0; t < nt; ++t) {
         LanesD r{};
         if (include[t]) {
@@ -175,9 +178,14 @@ LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const flo
             r = widen(load(y + t * pitch)) - s;
         }
         store(e + t * kLanes, r);
-        for (int k = 0; k <= order && k <= t; ++k) sums[k] += r * load(e + (t - k) * kLanes);
+        for (int k = 0; k <= held && k <= t; ++k) sums[k] += r * load(e + (t - k) * kLanes);
     }
-    for (int k = 0; k <= order; ++k) store(a + k * kLanes, sums[k]);
+    for (int k = 0; k <= held; ++k) store(a + k * kLanes, sums[k]);
+    for (int k = held + 1; k <= order; ++k) {
+        LanesD sum = splat(0.0);
+        for (int t = k; t < nt; ++t) sum += load(e + t * kLanes) * load(e + (t - k) * kLanes);
+        store(a + k * kLanes, sum);
+    }
 }
 
 LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, const float *X, const float *y,
@@ -204,8 +212,9 @@ LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, c
         }
         for (int k = 0; k < count; ++k) beta[b0 + k] = s[k];
     }
+    const int held = order < kMaxLaneOrder ? order : kMaxLaneOrder;  // as above
     LanesD sums[kMaxLaneOrder + 1];
-    for (int k = 0; k <= order; ++k) sums[k] = splat(0.0);
+    for (int k = 0; k <= held; ++k) sums[k] = splat(0.0);
     for (int t = 0; t < nt; ++t) {
         Lanes r{};
         if (include[t]) {
@@ -216,9 +225,14 @@ LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, c
         }
         store(e + t * kLanes, r);
         const LanesD rd = widen(r);
-        for (int k = 0; k <= order && k <= t; ++k) sums[k] += rd * widen(load(e + (t - k) * kLanes));
+        for (int k = 0; k <= held && k <= t; ++k) sums[k] += rd * widen(load(e + (t - k) * kLanes));
     }
-    for (int k = 0; k <= order; ++k) store(a + k * kLanes, sums[k]);
+    for (int k = 0; k <= held; ++k) store(a + k * kLanes, sums[k]);
+    for (int k = held + 1; k <= order; ++k) {
+        LanesD sum = splat(0.0);
+        for (int t = k; t < nt; ++t) sum += widen(load(e + t * kLanes)) * widen(load(e + (t - k) * kLanes));
+        store(a + k * kLanes, sum);
+    }
 }
 
 namespace {
