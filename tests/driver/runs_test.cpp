@@ -23,17 +23,11 @@ std::vector<double> ramp(int count, double start, double step = 1.0) {
     return v;
 }
 
-struct Model {
-    int normalize = 0;
-    int multiple_comparisons = 0;
-};
-
 // Makes the files the runs of a model with TR 2 s and sets them up; the
 // printed output goes to *out.
-int start_runs(const std::vector<std::string> &files, std::string *out, int *total, Model m = {}) {
+int start_runs(const std::vector<std::string> &files, std::string *out, int *total, int normalize = 0, int resels = 0) {
     GLM_reset_model_state();
-    GLM_input.normalize = m.normalize;
-    GLM_input.multiple_comparisons = m.multiple_comparisons;
+    GLM_input.normalize = normalize, GLM_input.multiple_comparisons = resels;
     GLM_input.nruns = GLM.nruns = static_cast<int>(files.size());
     for (size_t r = 0; r < files.size(); ++r) {
         std::snprintf(GLM_input.fmri_file[r], NAME_SIZE, "%s", files[r].c_str());
@@ -61,7 +55,7 @@ TEST(RunSetup, BoldAndIronMultipliersFollowTheRunMeans) {
     for (int mode : {1, 2}) {
         std::string out;
         int total = 0;
-        ASSERT_EQ(0, start_runs({a, b}, &out, &total, {mode, 0}));
+        ASSERT_EQ(0, start_runs({a, b}, &out, &total, mode));
         EXPECT_EQ(total, 6);
         EXPECT_NE(out.find(expected[mode - 1]), std::string::npos) << out;
 
@@ -79,24 +73,26 @@ TEST(RunSetup, BoldAndIronMultipliersFollowTheRunMeans) {
     // One run: nothing to normalise, nothing printed about it.
     std::string out;
     int total = 0;
-    ASSERT_EQ(0, start_runs({b}, &out, &total, {1, 0}));
+    ASSERT_EQ(0, start_runs({b}, &out, &total, 1));
     EXPECT_EQ(out.find("normalization"), std::string::npos) << out;
     EXPECT_EQ(file_list_root.multiplier, 1.0f);
 }
 
 TEST(RunSetup, ReportsTimeStepsAndMultipleComparisons) {
     TempDir dir;
-    const std::string a = write_xdisplay_run(dir, "a.bfloat", k2x2x2x2, sample_bytes<float>(ramp(16, 1)), "", "2.5");
+    const std::string a = write_xdisplay_run(dir, "a.bfloat", k2x2x2x2, sample_bytes<float>(ramp(16, 1)),
+                                           "origin 3 4 5\ndirection 1 -1 -1\n", "2.5");
     for (int mc : {0, 12, -3}) {
         std::string out;
         int total = 0;
-        ASSERT_EQ(0, start_runs({a}, &out, &total, {0, mc}));
+        ASSERT_EQ(0, start_runs({a}, &out, &total, 0, mc));
         EXPECT_EQ(out, "Warning: file " + a + " has a time step (2.5) that differs from the GLM (2)\n"
                        "fMRI files: 1 runs of dimension (x,y,z) = (2,2,2) containing a total of 2 time points.\n" +
                            (mc == 0 ? std::string("Calculating raw pvalues without correction for multiple comparisons.\n")
                                     : "Using " + std::to_string(std::max(mc, 0)) +
                                           " resolution elements for multiple comparisons.\n"));
         EXPECT_EQ(resels, std::max(mc, 0));
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(file_list_root.origin[i] == 3 + i && file_list_root.direction[i] == (i ? -1 : 1));
     }
 }
 
@@ -147,7 +143,7 @@ TEST(RunSetup, RefusesRunsThatCannotBeAnalysed) {
     for (const auto &c : cases) {
         std::string out;
         int total = 0;
-        EXPECT_EQ(1, start_runs(c.runs, &out, &total, {c.normalize, 0})) << c.message;
+        EXPECT_EQ(1, start_runs(c.runs, &out, &total, c.normalize)) << c.message;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
 }

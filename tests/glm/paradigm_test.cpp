@@ -102,11 +102,11 @@ TEST(Paradigm, MatchesASampleBySampleEvaluation) {
 
 TEST(Paradigm, IntegrationAndNormalisation) {
     GLM.ntime = 4;
-    std::vector<float> a = {5, 1, 0, 2}, b = {0, 1, 1, 0}, c = {-2, 1, 2}, zero = {0, 0, 0}, d = {1, 4};
+    std::vector<float> a = {5, 1, 0, 2}, b = {0, 1, 1, 0, 2, 0, 0, 1}, c = {-2, 1, 2}, zero = {0, 0, 0}, d = {1, 4};
     GLMInternal_integrate_paradigm(1, a.data());
-    GLMInternal_integrate_paradigm(1, b.data());
+    GLMInternal_integrate_paradigm(2, b.data());  // two samples per time point
     EXPECT_EQ(a, (std::vector<float>{0, 6, 6, 8}));
-    EXPECT_EQ(b, (std::vector<float>{0, 1, 2, 2}));
+    EXPECT_EQ(b, (std::vector<float>{0, 1, 2, 2, 4, 4, 4, 5}));
     EXPECT_EQ(GLMInternal_normalize_paradigm(3, c.data(), 1.0f), -2.0f);
     EXPECT_EQ(c, (std::vector<float>{-1, 0.5f, 1}));
     EXPECT_EQ(GLMInternal_normalize_paradigm(3, zero.data(), 1.0f), 0.0f);

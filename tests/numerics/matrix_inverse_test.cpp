@@ -84,6 +84,7 @@ TEST(Arrays, RowsAreAddressableZeroSizesReleasableAndFailureIsFatal) {
     EXPECT_EXIT(float_vector(-1), testing::ExitedWithCode(1),
                 "Fatal Error:\nAllocation error in float_vector\\(\\).\nProgram aborted.\n");
     EXPECT_EXIT(int_matrix(-3, 2), testing::ExitedWithCode(1), "Allocation failure 1 in integer_matrix");
+    EXPECT_EXIT(double_vector(std::int64_t{1} << 60), testing::ExitedWithCode(1), "in double_vector");  // no memory
 }
 
 }  // namespace
