@@ -42,8 +42,7 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
         std::snprintf(GLM_input.fmri_file[0], NAME_SIZE, "run.bfloat");
         GLM.tr[0] = 2.0f, GLM.ntime = T, GLM.run_start[0] = 0, GLM.run_stop[0] = T - 1;
         GLM_input.nbaseline_terms = offsets ? 2 : 0, GLM_input.AR_order = order, GLM_input.AR_smoothing = 0.0f;
-        GLM_input.output_format = 0;
-        GLM.initialized = 1;
+        GLM_input.output_format = 0, GLM.initialized = 1;
         build_run_list();
         int total = 0, result = -1;
         dir.write("ev.glm", "2\n\nB baseline 0\n");
@@ -70,7 +69,7 @@ TEST(ARNoise, EstimatesEveryVoxelAcrossBlocksAndWritesTheMaps) {
             for (int t = 0; t < T; ++t) series[t] = data[static_cast<std::size_t>(t) * V + v];
             ASSERT_EQ(GLM_calculate_AR_coefficient(T, series.data(), order, coefficients.data()), 0);
             // The pass estimates eight voxels at a time: the same to rounding.
-            for (int k = 1; k <= order; ++k) EXPECT_NEAR(stored[(k - 1) * V + v], coefficients[k], 1e-5) << v << k;
+            for (int k = 1; k <= order; ++k) EXPECT_NEAR(stored[(k - 1) * V + v], coefficients[k], 1e-5) << v << " " << k;
             EXPECT_EQ(auto_cor[v][1], stored[v]);
         }
         EXPECT_TRUE(stored[14] > 0.5f && stored[0] < -0.5f);  // strong positive and negative correlation

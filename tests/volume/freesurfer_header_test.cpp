@@ -19,8 +19,7 @@ TEST(FreesurferHeader, GeometryFromCornersAndSliceFiles) {
     EXPECT_EQ(h.file_type * 10 + h.storage_type, 92);
     EXPECT_EQ(h.byte_order, 0);
     EXPECT_TRUE(h.resolution[0] == 3.125f && h.resolution[1] == 3.125f && h.voxel_to_world.m[2][2] == 4.5f);
-    EXPECT_EQ(h.time_step, 2000.0f);
-    EXPECT_EQ(h.total_size, 64 * 64 * 20 * 100);
+    EXPECT_TRUE(h.time_step == 2000.0f && h.total_size == 64 * 64 * 20 * 100);
     dir.write("f_000.bshort", "");  // bshort wins when both exist; without a TR the time step is 0
     dir.write("f.bhdr", "cols: 64\nrows: 64\nnslices: 20\nn_time_points: 100\n" + corners);
     read_header(dir / "f_", h, status);
