@@ -84,6 +84,19 @@ struct MaskD {
     std::memcpy(p + kLanes / 2, &v.hi, sizeof v.hi);
 }
 [[gnu::always_inline]] inline Lanes magnitude(Lanes v) { return v < 0.0f ? -v : v; }
+[[gnu::always_inline]] inline LanesD widen(LanesD v) { return v; }
+
+// a[k] = sum over t >= k of e[t] e[t - k], t increasing, for the lags first
+// ... order, from the residuals stored in e (nt x kLanes): the lags beyond
+// those an autocovariance kernel keeps in registers.
+template <typename E>
+[[gnu::always_inline]] inline void stored_lag_sums(int first, int order, int nt, const E *e, double *a) {
+    for (int k = first; k <= order; ++k) {
+        LanesD sum = splat(0.0);
+        for (int t = k; t < nt; ++t) sum += widen(load(e + t * kLanes)) * widen(load(e + (t - k) * kLanes));
+        store(a + k * kLanes, sum);
+    }
+}
 
 }  // namespace
 
@@ -164,8 +177,7 @@ LANE_KERNEL void lanes_project_wide(int nb, int nt, const float *P, const float 
 LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const float *y, std::int64_t pitch,
                                        const int *include, const double *beta, int order, double *e, double *a) {
     // The sums of the first lags stay in registers, each over t increasing;
-    // lags beyond them are summed afterwards from the stored residuals, in
-    // the same order.
+    // higher lags are summed afterwards from the stored residuals.
     const int held = order < kMaxLaneOrder ? order : kMaxLaneOrder;
     LanesD sums[kMaxLaneOrder + 1];
     for (int k = 0; k <= held; ++k) sums[k] = splat(0.0);
@@ -181,11 +193,7 @@ LANE_KERNEL void lanes_autocovariances(int nb, int nt, const float *X, const flo
         for (int k = 0; k <= held && k <= t; ++k) sums[k] += r * load(e + (t - k) * kLanes);
     }
     for (int k = 0; k <= held; ++k) store(a + k * kLanes, sums[k]);
-    for (int k = held + 1; k <= order; ++k) {
-        LanesD sum = splat(0.0);
-        for (int t = k; t < nt; ++t) sum += load(e + t * kLanes) * load(e + (t - k) * kLanes);
-        store(a + k * kLanes, sum);
-    }
+    stored_lag_sums(held + 1, order, nt, e, a);
 }
 
 LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, const float *X, const float *y,
@@ -228,11 +236,7 @@ LANE_KERNEL void lanes_centred_autocovariances(int nb, int nt, const float *P, c
         for (int k = 0; k <= held && k <= t; ++k) sums[k] += rd * widen(load(e + (t - k) * kLanes));
     }
     for (int k = 0; k <= held; ++k) store(a + k * kLanes, sums[k]);
-    for (int k = held + 1; k <= order; ++k) {
-        LanesD sum = splat(0.0);
-        for (int t = k; t < nt; ++t) sum += widen(load(e + t * kLanes)) * widen(load(e + (t - k) * kLanes));
-        store(a + k * kLanes, sum);
-    }
+    stored_lag_sums(held + 1, order, nt, e, a);
 }
 
 namespace {
